@@ -1,0 +1,106 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <thread>
+
+//==============================================================================
+/** Fixed-size memory blocks for the recorder's takes, supplied and freed off the
+    audio thread.
+
+    A take grows block by block, so appending never copies what was recorded, and
+    a whole take is handed back as one chain, so discarding it costs the audio
+    thread a constant amount of work whatever its length. A worker thread keeps a
+    few pre-faulted blocks ready and frees retired chains.
+
+    Threads: Take() has one caller at a time (the audio thread, or a thread that
+    holds the processor's callback lock); Retire() likewise. Everything else may
+    be called from any thread.
+*/
+class CBlockPool
+{
+public:
+    static constexpr std::size_t kBlockBytes = 256 * 1024;
+
+    /** A directory block: it lists the sample blocks of one stretch of a take and
+        links to the directory of the next stretch. */
+    static constexpr int kChunksPerDirectory = 16384;
+    struct Directory
+    {
+        Directory* next;
+        double* chunks[kChunksPerDirectory];
+    };
+    static_assert (sizeof (Directory) <= kBlockBytes);
+
+    CBlockPool();
+    ~CBlockPool();
+
+    /** A zero-filled block of kBlockBytes, or nullptr when memory cannot be had.
+        Real-time safe unless the worker has fallen behind, in which case the
+        block is allocated here. */
+    void* Take() noexcept;
+
+    /** Hands a chain of directories, with every block they list, to the worker
+        to free. Real-time safe. */
+    void Retire (Directory* chain) noexcept;
+
+    /** Frees a chain of directories and their blocks on the calling thread. */
+    void FreeChain (Directory* chain) noexcept;
+
+    /** Asks the worker to keep spare blocks ready from now on. Cheap enough to
+        call for every frame. */
+    void Prime() noexcept
+    {
+        if (! primed.load (std::memory_order_relaxed))
+        {
+            primed.store (true, std::memory_order_relaxed);
+            Wake();
+        }
+    }
+
+    /** Blocks allocated and not yet freed, spares included. */
+    std::size_t BlocksInUse() const noexcept   { return blocksInUse.load(); }
+
+    /** Waits until the worker has freed everything retired so far and refilled
+        its spares. Not for the audio thread. */
+    void WaitUntilIdle();
+
+    /** Makes allocation fail once this many blocks are in use: what running out
+        of memory looks like to the recorder. */
+    void SetBlockLimit (std::size_t maxBlocks) noexcept   { blockLimit.store (maxBlocks); }
+
+    /** How often Take() had to allocate on its caller's thread. */
+    std::size_t FallbackAllocations() const noexcept   { return fallbackAllocations.load(); }
+
+private:
+    static constexpr std::size_t kSpareBlocks = 6;
+    static constexpr std::size_t kRetireSlots = 256;
+
+    void* Allocate (bool prefault) noexcept;
+    void Free (void* block) noexcept;
+    void Wake() noexcept;
+    void Run();
+    void FreeRetired() noexcept;
+    void FillSpares() noexcept;
+
+    // Spares: the worker produces, Take() consumes.
+    void* spares[kSpareBlocks + 1] {};
+    std::atomic<std::size_t> sparesHead { 0 }, sparesTail { 0 };
+
+    // Retired chains: Retire() produces, the worker consumes.
+    Directory* retired[kRetireSlots] {};
+    std::atomic<std::size_t> retiredHead { 0 }, retiredTail { 0 };
+
+    std::atomic<bool> primed { false };
+    std::atomic<bool> quit { false };
+    std::atomic<std::uint32_t> wakeCount { 0 };
+    std::atomic<std::uint32_t> idleCount { 0 };
+    std::atomic<std::size_t> blocksInUse { 0 };
+    std::atomic<std::size_t> blockLimit { SIZE_MAX };
+    std::atomic<std::size_t> fallbackAllocations { 0 };
+    std::thread worker;
+
+    CBlockPool (const CBlockPool&) = delete;
+    CBlockPool& operator= (const CBlockPool&) = delete;
+};

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "CBlockPool.h"
+#include "CSampleSequence.h"
+
+#include <atomic>
+#include <cstdint>
+
+//==============================================================================
+/** The memory recorder: four slots of stereo takes, recorded and played back one
+    frame at a time against the host's timeline.
+
+    A plain class whose fields the processor and the editor drive directly. The
+    audio thread runs DoProcess; other threads change the fields only while no
+    block is being processed (the processor's callback lock).
+*/
+class CDSP
+{
+public:
+    static constexpr int kNumSlots = 4;
+
+    CDSP() noexcept;
+    ~CDSP();
+
+    /** One stereo frame: records it into the slot, replaces it with the take's
+        aligned sample, or passes it through. The inputs are taken by value, so
+        the outputs may point at the samples they came from. In mono, outRight
+        is not written. */
+    void DoProcess (double inLeft, double inRight,
+                    double* outLeft, double* outRight,
+                    bool record, bool play, bool hostPlaying,
+                    std::int64_t hostTime, int slot,
+                    const std::atomic<bool>* slotFilled,
+                    bool mono) noexcept;
+
+    /** Empties both sequences of a slot and gives their storage back. */
+    void ClearSlot (int slot) noexcept;
+
+    CSampleSequence& slotLeft (int slot) noexcept              { return sequences[2 * slot]; }
+    CSampleSequence& slotRight (int slot) noexcept             { return sequences[2 * slot + 1]; }
+    const CSampleSequence& slotLeft (int slot) const noexcept  { return sequences[2 * slot]; }
+    const CSampleSequence& slotRight (int slot) const noexcept { return sequences[2 * slot + 1]; }
+
+    //==============================================================================
+    std::int64_t position = 0;
+    bool isRecording = false;
+    bool playbackStarted = false;
+    std::int64_t lastRecordTime = 0;
+    std::int64_t slotStartTime[kNumSlots] {};
+    bool holdPlayback = false;
+    bool isPaused = false;
+
+    /** Slot 0 left, slot 0 right, slot 1 left, ... slot 3 right. */
+    CSampleSequence sequences[2 * kNumSlots];
+
+    CSampleSequence* currentLeft = &sequences[0];
+    CSampleSequence* currentRight = &sequences[1];
+
+    /** Where the takes' memory comes from and goes to. */
+    CBlockPool blocks;
+
+private:
+    void Record (double inLeft, double inRight, std::int64_t hostTime, int slot) noexcept;
+    void Play (double& left, double& right, std::int64_t hostTime, int slot) noexcept;
+
+    CDSP (const CDSP&) = delete;
+    CDSP& operator= (const CDSP&) = delete;
+};

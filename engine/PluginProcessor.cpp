@@ -1,0 +1,235 @@
+#include "PluginProcessor.h"
+
+namespace
+{
+    constexpr juce::uint32 stateMagic = 0x21324356;
+    const char* const stateTag = "MYPLUGINSETTINGS";
+
+    /** A bus's channels within the block buffer, never beyond what the buffer holds. */
+    template <typename FloatType>
+    juce::AudioBuffer<FloatType> busView (juce::AudioBuffer<FloatType>& buffer, int firstChannel, int numChannels)
+    {
+        firstChannel = juce::jlimit (0, buffer.getNumChannels(), firstChannel);
+        numChannels = juce::jlimit (0, buffer.getNumChannels() - firstChannel, numChannels);
+        return { buffer.getArrayOfWritePointers() + firstChannel, numChannels, buffer.getNumSamples() };
+    }
+}
+
+//==============================================================================
+VobrelAudioProcessor::VobrelAudioProcessor()
+    : AudioProcessor (BusesProperties()
+                          .withInput ("Input", juce::AudioChannelSet::stereo(), true)
+                          .withOutput ("Output", juce::AudioChannelSet::stereo(), true)
+                          .withInput ("Sidechain", juce::AudioChannelSet::stereo(), true)),
+      dsp (std::make_unique<CDSP>())
+{
+}
+
+VobrelAudioProcessor::~VobrelAudioProcessor()
+{
+    dsp.reset();
+}
+
+//==============================================================================
+const juce::String VobrelAudioProcessor::getName() const    { return "Vobrel"; }
+
+void VobrelAudioProcessor::prepareToPlay (double, int)      {}
+void VobrelAudioProcessor::releaseResources()                {}
+
+double VobrelAudioProcessor::getTailLengthSeconds() const   { return 0.0; }
+bool VobrelAudioProcessor::acceptsMidi() const               { return false; }
+bool VobrelAudioProcessor::producesMidi() const              { return false; }
+bool VobrelAudioProcessor::isMidiEffect() const              { return false; }
+
+juce::AudioProcessorEditor* VobrelAudioProcessor::createEditor()   { return nullptr; }
+bool VobrelAudioProcessor::hasEditor() const                         { return false; }
+
+int VobrelAudioProcessor::getNumPrograms()                                  { return 1; }
+int VobrelAudioProcessor::getCurrentProgram()                               { return 0; }
+void VobrelAudioProcessor::setCurrentProgram (int)                          {}
+const juce::String VobrelAudioProcessor::getProgramName (int)               { return {}; }
+void VobrelAudioProcessor::changeProgramName (int, const juce::String&)     {}
+
+//==============================================================================
+bool VobrelAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
+{
+    const auto mainOut = layouts.getMainOutputChannelSet();
+
+    if (mainOut != juce::AudioChannelSet::mono() && mainOut != juce::AudioChannelSet::stereo())
+        return false;
+
+    return layouts.getMainInputChannelSet() == mainOut;
+}
+
+//==============================================================================
+void VobrelAudioProcessor::stopAll() noexcept
+{
+    recordArmed = false;
+    playActive = false;
+    manualPlay = false;
+
+    if (dsp->isRecording)
+    {
+        dsp->isRecording = false;
+        slotHasData[(size_t) currentSlot.load()] = true;
+    }
+
+    dsp->playbackStarted = false;
+    dsp->lastRecordTime = 0;
+    dsp->holdPlayback = true;
+    dsp->isPaused = false;
+    playPaused = false;
+}
+
+//==============================================================================
+void VobrelAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
+{
+    // Kept between blocks: it only reallocates for a block larger than any before.
+    try
+    {
+        workingBuffer.makeCopyOf (buffer, true);
+    }
+    catch (...)
+    {
+        return;  // no memory for the copy: the block passes through as it came
+    }
+
+    processBlock (workingBuffer, midi);
+    buffer.makeCopyOf (workingBuffer, true);
+}
+
+void VobrelAudioProcessor::processBlock (juce::AudioBuffer<double>& buffer, juce::MidiBuffer&)
+{
+    const auto mainChannels = getChannelCountOfBus (true, 0);
+    auto main = busView (buffer, 0, mainChannels);
+    auto sidechain = busView (buffer, mainChannels, getChannelCountOfBus (true, 1));
+
+    for (auto channel = getTotalNumInputChannels();
+         channel < juce::jmin (getTotalNumOutputChannels(), buffer.getNumChannels()); ++channel)
+        buffer.clear (channel, 0, buffer.getNumSamples());
+
+    const bool mono = ! (main.getNumChannels() >= 2 && getTotalNumOutputChannels() >= 2);
+    const auto position = readHostPosition();
+
+    followTransport (position);
+
+    if (! powerOn.load (std::memory_order_relaxed))
+        return;
+
+    if (sidechain.getNumChannels() == 0)
+        useSidechainInput.store (false, std::memory_order_relaxed);
+
+    if (main.getNumChannels() == 0 || buffer.getNumSamples() <= 0)
+        return;
+
+    processFrames (main, sidechain, position, mono);
+}
+
+VobrelAudioProcessor::HostPosition VobrelAudioProcessor::readHostPosition() const
+{
+    HostPosition result;
+
+    // No play head or no position: the host counts as stopped at the start.
+    if (auto* head = getPlayHead())
+    {
+        if (const auto info = head->getPosition())
+        {
+            result.isPlaying = info->getIsPlaying();
+            result.timeInSamples = info->getTimeInSamples().orFallback (0);
+        }
+    }
+
+    return result;
+}
+
+void VobrelAudioProcessor::followTransport (const HostPosition& position) noexcept
+{
+    if (dsp->isRecording && dsp->lastRecordTime > position.timeInSamples)
+        stopAll();
+
+    if ((dsp->isRecording || dsp->playbackStarted) && ! manualPlay.load() && ! position.isPlaying)
+        stopAll();
+
+    if (! position.isPlaying)
+        dsp->holdPlayback = false;
+}
+
+void VobrelAudioProcessor::processFrames (juce::AudioBuffer<double>& main, const juce::AudioBuffer<double>& sidechain,
+                                          const HostPosition& position, bool mono) noexcept
+{
+    auto* mainLeft = main.getWritePointer (0);
+    auto* mainRight = mono ? mainLeft : main.getWritePointer (1);
+
+    const auto sidechainChannels = sidechain.getNumChannels();
+    const double* sideLeft = sidechainChannels > 0 ? sidechain.getReadPointer (0) : mainLeft;
+    const double* sideRight = sidechainChannels > 1 ? sidechain.getReadPointer (1)
+                                                    : (sidechainChannels == 1 ? sideLeft : mainRight);
+
+    auto& recorder = *dsp;
+    const auto numFrames = main.getNumSamples();
+
+    for (int i = 0; i < numFrames; ++i)
+    {
+        const bool fromSidechain = useSidechainInput.load (std::memory_order_relaxed);
+
+        recorder.DoProcess (fromSidechain ? sideLeft[i] : mainLeft[i],
+                            fromSidechain ? sideRight[i] : mainRight[i],
+                            mainLeft + i, mainRight + i,
+                            recordArmed.load (std::memory_order_relaxed),
+                            playActive.load (std::memory_order_relaxed),
+                            position.isPlaying, position.timeInSamples,
+                            currentSlot.load (std::memory_order_relaxed),
+                            slotHasData.data(), mono);
+
+        if ((recorder.isRecording || (recorder.playbackStarted && ! recorder.isPaused))
+             && ! playActive.load (std::memory_order_relaxed))
+            playActive.store (true, std::memory_order_relaxed);
+    }
+}
+
+//==============================================================================
+void VobrelAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
+{
+    copyXmlToBinary (juce::XmlElement (stateTag), destData);
+}
+
+void VobrelAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
+{
+    if (data == nullptr || sizeInBytes < 9)
+        return;
+
+    const auto* bytes = static_cast<const char*> (data);
+
+    if (juce::ByteOrder::littleEndianInt (bytes) != stateMagic)
+        return;
+
+    const auto textLength = static_cast<int> (juce::ByteOrder::littleEndianInt (bytes + 4));
+
+    if (textLength <= 0)
+        return;
+
+    // A private, zero-padded copy: the UTF-8 decoder may look a few bytes ahead
+    // of a truncated character, and must never look past what the host gave us.
+    const auto available = juce::jmin (textLength, sizeInBytes - 8);
+    juce::HeapBlock<char> text ((size_t) available + 4, true);
+
+    if (text == nullptr)
+        return;
+
+    std::memcpy (text.get(), bytes + 8, (size_t) available);
+
+    if (! juce::CharPointer_UTF8::isValidString (text.get(), available))
+        return;
+
+    const auto xml = juce::XmlDocument::parse (juce::String::fromUTF8 (text.get(), available));
+    const bool recognised = xml != nullptr && xml->getTagName().equalsIgnoreCase (stateTag);
+
+    // Nothing is saved, so nothing is restored, recognised or not.
+    juce::ignoreUnused (recognised);
+}
+
+//==============================================================================
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
+{
+    return new VobrelAudioProcessor();
+}

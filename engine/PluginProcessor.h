@@ -1,0 +1,90 @@
+#pragma once
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include "CDSP.h"
+
+#include <array>
+#include <atomic>
+#include <memory>
+
+//==============================================================================
+/** The plug-in's processor: three buses, the control state that the editor
+    drives, and the memory recorder that every block runs through.
+
+    Control fields are lock-free atomics. The editor's actions (except the
+    sidechain flip) run under getCallbackLock(), which the format wrappers hold
+    around every block, so a block sees an action whole or not at all.
+*/
+class VobrelAudioProcessor final : public juce::AudioProcessor
+{
+public:
+    VobrelAudioProcessor();
+    ~VobrelAudioProcessor() override;
+
+    //==============================================================================
+    const juce::String getName() const override;
+
+    void prepareToPlay (double sampleRate, int maximumExpectedSamplesPerBlock) override;
+    void releaseResources() override;
+
+    void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    void processBlock (juce::AudioBuffer<double>&, juce::MidiBuffer&) override;
+
+    double getTailLengthSeconds() const override;
+    bool acceptsMidi() const override;
+    bool producesMidi() const override;
+    bool isMidiEffect() const override;
+
+    juce::AudioProcessorEditor* createEditor() override;
+    bool hasEditor() const override;
+
+    int getNumPrograms() override;
+    int getCurrentProgram() override;
+    void setCurrentProgram (int index) override;
+    const juce::String getProgramName (int index) override;
+    void changeProgramName (int index, const juce::String& newName) override;
+
+    void getStateInformation (juce::MemoryBlock& destData) override;
+    void setStateInformation (const void* data, int sizeInBytes) override;
+
+    bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
+
+    //==============================================================================
+    /** The one stop sequence: transport following, Stop and power-off all run it.
+        Call it on the audio thread, or under getCallbackLock(). */
+    void stopAll() noexcept;
+
+    //==============================================================================
+    std::atomic<bool> powerOn { true };
+    std::atomic<bool> useSidechainInput { false };
+    std::atomic<bool> recordArmed { false };
+    std::atomic<bool> playActive { false };
+    std::atomic<bool> manualPlay { false };
+    std::atomic<bool> playPaused { false };
+    std::atomic<int> currentSlot { 0 };
+    std::array<std::atomic<bool>, CDSP::kNumSlots> slotHasData {};
+
+    std::unique_ptr<CDSP> dsp;
+
+    static_assert (std::atomic<bool>::is_always_lock_free);
+    static_assert (std::atomic<int>::is_always_lock_free);
+    static_assert (sizeof (int) == 4);
+
+private:
+    //==============================================================================
+    struct HostPosition
+    {
+        bool isPlaying = false;
+        juce::int64 timeInSamples = 0;
+    };
+
+    HostPosition readHostPosition() const;
+    void followTransport (const HostPosition&) noexcept;
+    void processFrames (juce::AudioBuffer<double>& main, const juce::AudioBuffer<double>& sidechain,
+                        const HostPosition&, bool mono) noexcept;
+
+    juce::AudioBuffer<double> workingBuffer;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VobrelAudioProcessor)
+};
