@@ -1,0 +1,104 @@
+#include "ProcessorSnapshot.h"
+#include "TestHost.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+    const unsigned char expectedChunk[] = {
+        0x56, 0x43, 0x32, 0x21, 0x3A, 0x00, 0x00, 0x00, 0x3C, 0x3F, 0x78, 0x6D, 0x6C, 0x20, 0x76, 0x65,
+        0x72, 0x73, 0x69, 0x6F, 0x6E, 0x3D, 0x22, 0x31, 0x2E, 0x30, 0x22, 0x20, 0x65, 0x6E, 0x63, 0x6F,
+        0x64, 0x69, 0x6E, 0x67, 0x3D, 0x22, 0x55, 0x54, 0x46, 0x2D, 0x38, 0x22, 0x3F, 0x3E, 0x20, 0x3C,
+        0x4D, 0x59, 0x50, 0x4C, 0x55, 0x47, 0x49, 0x4E, 0x53, 0x45, 0x54, 0x54, 0x49, 0x4E, 0x47, 0x53,
+        0x2F, 0x3E, 0x00
+    };
+
+    juce::MemoryBlock chunkWithText (const juce::String& text, juce::uint32 magic = 0x21324356, int lengthDelta = 0)
+    {
+        juce::MemoryOutputStream out;
+        out.writeInt ((int) magic);
+        out.writeInt ((int) text.getNumBytesAsUTF8() + lengthDelta);
+        out << text;
+        out.writeByte (0);
+        return out.getMemoryBlock();
+    }
+
+    /** A busy instance: takes in three slots, one being recorded, slot 2 selected. */
+    void makeBusy (TestHost& host)
+    {
+        const auto signal = makeSignal (2, 2048, 1);
+
+        for (int slot : { 0, 1, 2 })
+        {
+            host.act ([slot] (auto& p) { p.currentSlot = slot; p.recordArmed = true; });
+            host.run (signal, {}, true, 1000 * slot);
+
+            if (slot != 2)
+                host.block (slice (signal, 0, 16), {}, false, 0);
+        }
+    }
+}
+
+TEST (State, ChunkIsTheSame67BytesWhateverTheEngineHolds)
+{
+    TestHost fresh, busy;
+    makeBusy (busy);
+    ASSERT_TRUE (busy.recorder().isRecording);
+
+    for (auto* host : { &fresh, &busy })
+    {
+        juce::MemoryBlock block;
+        block.setSize (1000, true);  // what the block held before is discarded
+        host->processor().getStateInformation (block);
+
+        ASSERT_EQ (block.getSize(), sizeof (expectedChunk));
+        EXPECT_EQ (std::memcmp (block.getData(), expectedChunk, sizeof (expectedChunk)), 0);
+    }
+}
+
+TEST (State, RestoringAnyBytesChangesNothing)
+{
+    TestHost host;
+    makeBusy (host);
+    auto& p = host.processor();
+    const ProcessorSnapshot before (p);
+
+    juce::MemoryBlock own;
+    p.getStateInformation (own);
+
+    std::vector<juce::MemoryBlock> chunks {
+        own,
+        chunkWithText ("<?xml version=\"1.0\" encoding=\"UTF-8\"?> <mypluginsettings/>"),
+        chunkWithText ("<OTHERSETTINGS/>"),
+        chunkWithText ("not xml at all <<<"),
+        chunkWithText ("<MYPLUGINSETTINGS/>", 0x12345678),
+        chunkWithText ("<MYPLUGINSETTINGS/>", 0x21324356, -19),            // length 0
+        chunkWithText ("<MYPLUGINSETTINGS/>", 0x21324356, -1000),          // negative length
+        chunkWithText ("<MYPLUGINSETTINGS/>", 0x21324356, 1 << 30),        // longer than the data
+        chunkWithText ("<MYPLUGINSETTINGS powerOn=\"0\"><A/></MYPLUGINSETTINGS>"),
+    };
+
+    for (size_t size = 0; size <= 8; ++size)
+        chunks.emplace_back (own.getData(), size);
+
+    // A text cut inside a multi-byte character at the very end of the data.
+    juce::MemoryBlock truncated (expectedChunk, 8);
+    const unsigned char partial[] = { '<', 0xE6, 0x97 };
+    truncated.append (partial, sizeof (partial));
+    chunks.push_back (truncated);
+
+    for (const auto& chunk : chunks)
+    {
+        // An exact-size heap copy, so the sanitizer sees any read past the end.
+        juce::HeapBlock<char> exact (chunk.getSize());
+        std::memcpy (exact.get(), chunk.getData(), chunk.getSize());
+
+        p.setStateInformation (chunk.getSize() > 0 ? exact.get() : nullptr, (int) chunk.getSize());
+        p.setStateInformation (exact.get(), (int) chunk.getSize());
+        EXPECT_TRUE (ProcessorSnapshot (p) == before) << chunk.getSize();
+    }
+
+    // The take being recorded is still there and still grows.
+    host.run (makeSignal (2, 512, 2), {}, true, 2000 + 2048);
+    EXPECT_EQ (host.recorder().slotLeft (2).Size(), 2048 + 512);
+}
