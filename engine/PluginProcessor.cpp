@@ -1,4 +1,5 @@
 #include "PluginProcessor.h"
+#include "editor/PluginEditor.h"
 
 namespace
 {
@@ -41,8 +42,8 @@ bool VobrelAudioProcessor::acceptsMidi() const               { return false; }
 bool VobrelAudioProcessor::producesMidi() const              { return false; }
 bool VobrelAudioProcessor::isMidiEffect() const              { return false; }
 
-juce::AudioProcessorEditor* VobrelAudioProcessor::createEditor()   { return nullptr; }
-bool VobrelAudioProcessor::hasEditor() const                         { return false; }
+juce::AudioProcessorEditor* VobrelAudioProcessor::createEditor()   { return new VobrelAudioProcessorEditor (*this); }
+bool VobrelAudioProcessor::hasEditor() const                         { return true; }
 
 int VobrelAudioProcessor::getNumPrograms()                                  { return 1; }
 int VobrelAudioProcessor::getCurrentProgram()                               { return 0; }
