@@ -152,7 +152,106 @@ void VobrelAudioProcessorEditor::handleAsyncUpdate()
     drawBG();
 }
 
-void VobrelAudioProcessorEditor::buttonClicked (juce::Button*)
+//==============================================================================
+void VobrelAudioProcessorEditor::buttonClicked (juce::Button* button)
+{
+    if (button == &logoBtn || button == &notificationBtn)
+    {
+        showUpdatePromptAndAbout();
+        return;
+    }
+
+    // The one action the audio thread may see mid-block: a single atomic flip.
+    if (button == &sidechainBtn)
+    {
+        flip (processor.useSidechainInput);
+        return;
+    }
+
+    if (button == &deleteBtn)
+    {
+        deleteCurrentSlot();
+        return;
+    }
+
+    // Everything else runs whole between two blocks, its test included.
+    const juce::ScopedLock betweenBlocks (processor.getCallbackLock());
+
+    if (button == &powerBtn)        switchPower();
+    else if (button == &stopBtn)    processor.stopAll();
+    else if (button == &recordBtn)  armRecord();
+    else if (button == &playBtn)    playOrPause();
+    else if (button == &slotABtn)   selectSlot (0);
+    else if (button == &slotBBtn)   selectSlot (1);
+    else if (button == &slotCBtn)   selectSlot (2);
+    else if (button == &slotDBtn)   selectSlot (3);
+}
+
+bool VobrelAudioProcessorEditor::flip (std::atomic<bool>& flag) noexcept
+{
+    auto value = flag.load();
+    while (! flag.compare_exchange_weak (value, ! value)) {}
+    return value;
+}
+
+void VobrelAudioProcessorEditor::switchPower()
+{
+    const bool wasOn = flip (processor.powerOn);
+
+    if (wasOn)
+        processor.stopAll();
+}
+
+void VobrelAudioProcessorEditor::armRecord()
+{
+    if (! processor.playActive.load())
+        processor.recordArmed = true;
+}
+
+void VobrelAudioProcessorEditor::playOrPause()
+{
+    auto& recorder = *processor.dsp;
+
+    if (recorder.isRecording
+         || ! processor.slotHasData[(size_t) processor.currentSlot.load()].load()
+         || processor.recordArmed.load())
+        return;
+
+    if (recorder.playbackStarted)
+    {
+        recorder.isPaused = ! recorder.isPaused;
+        processor.playPaused = recorder.isPaused;
+        flip (processor.playActive);
+        return;
+    }
+
+    processor.playActive = true;
+    processor.manualPlay = true;
+}
+
+void VobrelAudioProcessorEditor::selectSlot (int slot)
+{
+    if (processor.powerOn.load() && ! processor.playActive.load()
+         && ! processor.playPaused.load() && ! processor.recordArmed.load())
+        processor.currentSlot = slot;
+}
+
+void VobrelAudioProcessorEditor::deleteCurrentSlot()
+{
+    const juce::ScopedLock betweenBlocks (processor.getCallbackLock());
+
+    if (processor.playActive.load() && processor.recordArmed.load())
+        return;
+
+    // ClearSlot only detaches the take: the recorder's worker frees its memory
+    // after the lock is gone, so the audio thread never waits for that.
+    const auto slot = processor.currentSlot.load();
+    processor.dsp->slotStartTime[slot] = 0;
+    processor.dsp->ClearSlot (slot);
+    processor.slotHasData[(size_t) slot] = false;
+}
+
+void VobrelAudioProcessorEditor::showUpdatePromptAndAbout()
 {
 }
 

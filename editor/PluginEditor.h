@@ -48,6 +48,15 @@ private:
     void setUpControlButton (juce::ImageButton&);
     void setUpNotificationButton();
 
+    /** A single atomic read-modify-write; returns the value before. */
+    static bool flip (std::atomic<bool>&) noexcept;
+    void switchPower();
+    void armRecord();
+    void playOrPause();
+    void selectSlot (int slot);
+    void deleteCurrentSlot();
+    void showUpdatePromptAndAbout();
+
     void drawSlotLamps (juce::Graphics&);
     void drawPlayLamp (juce::Graphics&);
     void resetBlink() noexcept;

@@ -1,4 +1,5 @@
 #include "TestHost.h"
+#include "editor/PanelReading.h"
 
 #include <gtest/gtest.h>
 
@@ -74,4 +75,73 @@ TEST (Concurrency, ActionsBetweenBlocksKeepTheRecorderWhole)
     done = true;
     audio.join();
     EXPECT_EQ (violations, 0);
+}
+
+//==============================================================================
+// The same through the editor: random clicks on the panel's keys while the audio
+// thread processes blocks with a rolling, stopping and jumping transport. After
+// every block the recorder's and the control state's invariants hold.
+TEST (Concurrency, RandomClicksAgainstARunningEngine)
+{
+    TestHost host;
+    auto editor = openEditor (host.processor());
+    std::atomic<bool> done { false };
+    std::atomic<int> violations { 0 }, blocks { 0 };
+
+    std::thread audio ([&]
+    {
+        const auto signal = makeSignal (2, 128, 5);
+        std::mt19937 random (7);
+        juce::int64 time = 0;
+
+        while (! done)
+        {
+            const bool rolling = random() % 8 != 0;
+            host.block (signal, signal, rolling, time);
+
+            if (rolling)
+                time = random() % 50 == 0 ? time - (juce::int64) (random() % 4096) : time + 128;
+
+            host.act ([&] (auto& p)
+            {
+                const auto slot = p.currentSlot.load();
+                if (slot < 0 || slot > 3)
+                    ++violations;
+
+                for (int s = 0; s < 4; ++s)
+                {
+                    const auto& left = p.dsp->slotLeft (s);
+                    if ((p.slotHasData[(size_t) s] && left.Size() < 1) || left.Size() != p.dsp->slotRight (s).Size())
+                        ++violations;
+                }
+
+                if (p.playPaused != p.dsp->isPaused || (p.manualPlay && ! p.playActive && ! p.playPaused))
+                    ++violations;
+            });
+
+            ++blocks;
+        }
+    });
+
+    const Key keys[] = { Key::power, Key::slotA, Key::slotB, Key::slotC, Key::slotD, Key::sidechain,
+                         Key::deleteKey, Key::record, Key::play, Key::stop };
+    std::mt19937 random (42);
+    const auto deadline = juce::Time::getMillisecondCounter() + 120000;
+
+    for (int i = 0; i < 100000 && juce::Time::getMillisecondCounter() < deadline; ++i)
+    {
+        // Mostly the keys that make takes and play them; power now and then.
+        const auto k = keys[random() % 40 == 0 ? 0 : 1 + random() % 9];
+        editor->buttonClicked (&button (*editor, k));
+
+        if (i % 16 == 0)
+            std::this_thread::yield();
+    }
+
+    done = true;
+    audio.join();
+    closeEditor (host.processor(), editor);
+
+    EXPECT_EQ (violations, 0);
+    EXPECT_GT (blocks, 100);
 }
