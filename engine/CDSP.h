@@ -80,8 +80,8 @@ private:
     // No caller passes another slot; should one arrive, the frame just passes through.
     if (slot >= 0 && slot < kNumSlots)
     {
-        currentLeft = &slotLeft (slot);
-        currentRight = &slotRight (slot);
+        currentLeft = sequences + 2 * slot;
+        currentRight = currentLeft + 1;
 
         if (record)
             blocks.Prime();

@@ -28,6 +28,7 @@ bool CSampleSequence::Grow() noexcept
         return false;
 
     directories[directory]->chunks[chunk & (CBlockPool::kChunksPerDirectory - 1)] = samples;
+    lastChunk = samples;
     capacity += kChunkFrames;
     return true;
 }
@@ -42,6 +43,7 @@ CBlockPool::Directory* CSampleSequence::Detach() noexcept
     numDirectories = 0;
     size = 0;
     capacity = 0;
+    lastChunk = nullptr;
     return chain;
 }
 

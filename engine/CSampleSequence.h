@@ -47,8 +47,7 @@ public:
     /** Appends after a successful Reserve(). */
     void AppendReserved (double value) noexcept
     {
-        directories[size >> kDirectoryShift]->chunks[(size >> kChunkShift) & (CBlockPool::kChunksPerDirectory - 1)]
-                   [size & (kChunkFrames - 1)] = value;
+        lastChunk[size & (kChunkFrames - 1)] = value;
         ++size;
     }
 
@@ -77,6 +76,7 @@ private:
     CBlockPool::Directory* directories[kMaxDirectories] {};
     int numDirectories = 0;
     std::int64_t size = 0, capacity = 0;
+    double* lastChunk = nullptr;   // where the next appended sample goes
 
     CSampleSequence (const CSampleSequence&) = delete;
     CSampleSequence& operator= (const CSampleSequence&) = delete;
