@@ -1,5 +1,7 @@
 #include "PluginEditor.h"
+#include "AboutBox.h"
 #include "UILanguage.h"
+#include "UpdatePrompt.h"
 
 #include <BinaryData.h>
 
@@ -48,9 +50,10 @@ namespace
 }
 
 //==============================================================================
-VobrelAudioProcessorEditor::VobrelAudioProcessorEditor (VobrelAudioProcessor& p)
+VobrelAudioProcessorEditor::VobrelAudioProcessorEditor (VobrelAudioProcessor& p, const juce::String& updateServerUrl)
     : AudioProcessorEditor (p),
-      processor (p)
+      processor (p),
+      updateCheck (updateServerUrl, newVersionAvailable)
 {
     UILanguage::applyDefaultTypeface();
 
@@ -65,10 +68,15 @@ VobrelAudioProcessorEditor::VobrelAudioProcessorEditor (VobrelAudioProcessor& p)
     setBounds (getX(), getY(), panelWidth, panelHeight);
     drawBG();
     startTimer (refreshIntervalMs);
+    updateCheck.start();
 }
 
 VobrelAudioProcessorEditor::~VobrelAudioProcessorEditor()
 {
+    // Cancelled first: closing then waits only until the request notices,
+    // not for a silent server's 3 s time-out.
+    updateCheck.cancel();
+
     // The badge must let go before its look-and-feel goes with the members.
     notificationBtn.setLookAndFeel (nullptr);
 }
@@ -253,6 +261,24 @@ void VobrelAudioProcessorEditor::deleteCurrentSlot()
 
 void VobrelAudioProcessorEditor::showUpdatePromptAndAbout()
 {
+    const auto language = UILanguage::getTexts (UILanguage::getPreferredLanguage());
+
+    // The host may close the view while a dialog's modal loop runs.
+    const SafePointer<VobrelAudioProcessorEditor> alive (this);
+
+    if (newVersionAvailable.load())
+    {
+        UpdatePrompt prompt (language);
+
+        if (prompt.runModalLoop() == UpdatePrompt::openWebPage && alive != nullptr)
+            openInBrowser (juce::URL (MakerInfo::webPage));
+    }
+
+    if (alive == nullptr)
+        return;
+
+    AboutBox about (language);
+    about.runModalLoop();
 }
 
 //==============================================================================

@@ -2,8 +2,11 @@
 
 #include "engine/PluginProcessor.h"
 #include "CustomLookAndFeel.h"
+#include "MakerInfo.h"
+#include "UpdateCheck.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 //==============================================================================
@@ -20,7 +23,10 @@ class VobrelAudioProcessorEditor final : public juce::AudioProcessorEditor,
                                          public juce::AsyncUpdater
 {
 public:
-    explicit VobrelAudioProcessorEditor (VobrelAudioProcessor&);
+    /** updateServerUrl is the scheme and host that the update check asks;
+        tests point it at a local server. */
+    explicit VobrelAudioProcessorEditor (VobrelAudioProcessor&,
+                                         const juce::String& updateServerUrl = juce::String ("https://") + MakerInfo::updateServer);
     ~VobrelAudioProcessorEditor() override;
 
     //==============================================================================
@@ -77,8 +83,15 @@ private:
     // Drawn for notificationBtn alone; detached from it before this goes.
     std::unique_ptr<CustomLookAndFeel_NoticationBtn> notificationLookAndFeel;
 
+    // Writes newVersionAvailable alone; cancelled and joined first thing in the destructor.
+    UpdateCheck updateCheck;
+
+    // The update prompt's "yes": tests put a recorder here instead of a browser.
+    std::function<void (const juce::URL&)> openInBrowser = [] (const juce::URL& page) { page.launchInDefaultBrowser(); };
+
     // Tests read the composed panel and stand in for the update check.
     friend struct EditorTestAccess;
+    friend struct UpdateTestAccess;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VobrelAudioProcessorEditor)
 };

@@ -55,7 +55,15 @@ TEST_F (EditorTest, ProcessorCreatesAFixedPanelWithTwelveButtons)
     ASSERT_TRUE (processor.hasEditor());
     auto& e = open();
 
-    EXPECT_EQ (processor.getActiveEditor(), &e);
+    {
+        // What a host gets: the same panel, registered as the active editor.
+        VobrelAudioProcessor hosted;
+        std::unique_ptr<juce::AudioProcessorEditor> made (hosted.createEditorIfNeeded());
+        EXPECT_NE (dynamic_cast<VobrelAudioProcessorEditor*> (made.get()), nullptr);
+        EXPECT_EQ (hosted.getActiveEditor(), made.get());
+        hosted.editorBeingDeleted (made.get());
+    }
+
     EXPECT_EQ (e.getWidth(), 850);
     EXPECT_EQ (e.getHeight(), 156);
     EXPECT_FALSE (e.isResizable());

@@ -15,7 +15,8 @@ struct EditorTestAccess
     static void setNewVersionAvailable (VobrelAudioProcessorEditor& e, bool value)  { e.newVersionAvailable = value; }
 };
 
-/** Opens the processor's editor, and closes it, as a plug-in wrapper does. */
+/** Opens an editor on the processor, and closes it, as a plug-in wrapper does;
+    its update check is refused at once by a closed local port. */
 std::unique_ptr<VobrelAudioProcessorEditor> openEditor (VobrelAudioProcessor&);
 void closeEditor (VobrelAudioProcessor&, std::unique_ptr<VobrelAudioProcessorEditor>&);
 
