@@ -91,7 +91,9 @@ TEST (State, RestoringAnyBytesChangesNothing)
     {
         // An exact-size heap copy, so the sanitizer sees any read past the end.
         juce::HeapBlock<char> exact (chunk.getSize());
-        std::memcpy (exact.get(), chunk.getData(), chunk.getSize());
+
+        if (chunk.getSize() > 0)
+            std::memcpy (exact.get(), chunk.getData(), chunk.getSize());
 
         p.setStateInformation (chunk.getSize() > 0 ? exact.get() : nullptr, (int) chunk.getSize());
         p.setStateInformation (exact.get(), (int) chunk.getSize());
