@@ -246,17 +246,21 @@ void VobrelAudioProcessorEditor::selectSlot (int slot)
 
 void VobrelAudioProcessorEditor::deleteCurrentSlot()
 {
-    const juce::ScopedLock betweenBlocks (processor.getCallbackLock());
+    {
+        const juce::ScopedLock betweenBlocks (processor.getCallbackLock());
 
-    if (processor.playActive.load() && processor.recordArmed.load())
-        return;
+        if (processor.playActive.load() && processor.recordArmed.load())
+            return;
 
-    // ClearSlot only detaches the take: the recorder's worker frees its memory
-    // after the lock is gone, so the audio thread never waits for that.
-    const auto slot = processor.currentSlot.load();
-    processor.dsp->slotStartTime[slot] = 0;
-    processor.dsp->ClearSlot (slot);
-    processor.slotHasData[(size_t) slot] = false;
+        // ClearSlot only detaches the take; the recorder's worker frees it.
+        const auto slot = processor.currentSlot.load();
+        processor.dsp->slotStartTime[slot] = 0;
+        processor.dsp->ClearSlot (slot, false);
+        processor.slotHasData[(size_t) slot] = false;
+    }
+
+    // Woken once the lock is gone, so the audio thread never waits on that either.
+    processor.dsp->blocks.Wake();
 }
 
 void VobrelAudioProcessorEditor::showUpdatePromptAndAbout()

@@ -43,7 +43,7 @@ void* CBlockPool::Take() noexcept
     return block;
 }
 
-void CBlockPool::Retire (Directory* chain) noexcept
+void CBlockPool::Retire (Directory* chain, bool wakeWorker) noexcept
 {
     if (chain == nullptr)
         return;
@@ -60,7 +60,9 @@ void CBlockPool::Retire (Directory* chain) noexcept
 
     retired[tail] = chain;
     retiredTail.store (next, std::memory_order_release);
-    Wake();
+
+    if (wakeWorker)
+        Wake();
 }
 
 void CBlockPool::FreeChain (Directory* chain) noexcept

@@ -42,8 +42,12 @@ public:
     void* Take() noexcept;
 
     /** Hands a chain of directories, with every block they list, to the worker
-        to free. Real-time safe. */
-    void Retire (Directory* chain) noexcept;
+        to free. Real-time safe. A caller holding a lock that the audio thread
+        waits for may leave the wake-up for later (Wake()), outside the lock. */
+    void Retire (Directory* chain, bool wakeWorker = true) noexcept;
+
+    /** Lets the worker run: it frees what was retired and refills its spares. */
+    void Wake() noexcept;
 
     /** Frees a chain of directories and their blocks on the calling thread. */
     void FreeChain (Directory* chain) noexcept;
@@ -79,7 +83,6 @@ private:
 
     void* Allocate (bool prefault) noexcept;
     void Free (void* block) noexcept;
-    void Wake() noexcept;
     void Run();
     void FreeRetired() noexcept;
     void FillSpares() noexcept;

@@ -16,8 +16,8 @@ CDSP::~CDSP()
         sequence.FreeNow();
 }
 
-void CDSP::ClearSlot (int slot) noexcept
+void CDSP::ClearSlot (int slot, bool wakeWorker) noexcept
 {
-    slotLeft (slot).Release();
-    slotRight (slot).Release();
+    slotLeft (slot).Release (wakeWorker);
+    slotRight (slot).Release (wakeWorker);
 }

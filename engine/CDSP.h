@@ -33,8 +33,9 @@ public:
                     const std::atomic<bool>* slotFilled,
                     bool mono) noexcept;
 
-    /** Empties both sequences of a slot and gives their storage back. */
-    void ClearSlot (int slot) noexcept;
+    /** Empties both sequences of a slot and gives their storage back. Under a
+        lock, pass false and call blocks.Wake() once the lock is released. */
+    void ClearSlot (int slot, bool wakeWorker = true) noexcept;
 
     CSampleSequence& slotLeft (int slot) noexcept              { return sequences[2 * slot]; }
     CSampleSequence& slotRight (int slot) noexcept             { return sequences[2 * slot + 1]; }

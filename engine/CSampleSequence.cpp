@@ -47,9 +47,9 @@ CBlockPool::Directory* CSampleSequence::Detach() noexcept
     return chain;
 }
 
-void CSampleSequence::Release() noexcept
+void CSampleSequence::Release (bool wakeWorker) noexcept
 {
-    blocks.Retire (Detach());
+    blocks.Retire (Detach(), wakeWorker);
 }
 
 void CSampleSequence::FreeNow() noexcept

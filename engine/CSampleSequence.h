@@ -63,7 +63,7 @@ public:
 
     /** Empties the sequence and gives its storage back: capacity returns to zero.
         The memory itself is freed by the pool's worker thread. */
-    void Release() noexcept;
+    void Release (bool wakeWorker = true) noexcept;
 
     /** Like Release(), but frees the memory on the calling thread. */
     void FreeNow() noexcept;
