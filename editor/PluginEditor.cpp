@@ -73,8 +73,7 @@ VobrelAudioProcessorEditor::VobrelAudioProcessorEditor (VobrelAudioProcessor& p,
 
 VobrelAudioProcessorEditor::~VobrelAudioProcessorEditor()
 {
-    // Cancelled first: closing then waits only until the request notices,
-    // not for a silent server's 3 s time-out.
+    // Cancelled first, so closing never waits for a silent server's time-out.
     updateCheck.cancel();
 
     // The badge must let go before its look-and-feel goes with the members.
