@@ -1,10 +1,69 @@
 #include "PluginProcessor.h"
 #include "editor/PluginEditor.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace
 {
     constexpr juce::uint32 stateMagic = 0x21324356;
     const char* const stateTag = "MYPLUGINSETTINGS";
+
+    /** True if the '&' at `i` starts a reference of plain name characters closed by ';'. */
+    bool isPlainReference (const char* text, int i, int length)
+    {
+        for (int k = i + 1; k < length; ++k)
+        {
+            const auto c = (unsigned char) text[k];
+
+            if (c == ';')
+                return k > i + 1;
+
+            if (! (std::isalnum (c) || c == '#' || c == '_' || c == '-' || c == '.' || c == ':'))
+                return false;
+        }
+
+        return false;
+    }
+
+    /** JUCE's XML parser loops for ever on a processing instruction inside an
+        element, recurses without end on an entity of a document type that names
+        itself, recurses once per nesting level, reads past the end of a text that
+        stops inside a character reference, and parses an unknown reference's name
+        as more XML. None of that can be our settings, so such text is never
+        handed to it. */
+    bool isSafeToParse (const char* text, int length)
+    {
+        constexpr int maxTags = 64;
+        int tags = 0;
+        bool insideElement = false;
+
+        const auto follows = [&] (int i, const char* word)
+        {
+            for (int k = 0; word[k] != 0; ++k)
+                if (i + 1 + k >= length || std::toupper ((unsigned char) text[i + 1 + k]) != word[k])
+                    return false;
+
+            return true;
+        };
+
+        for (int i = 0; i < length; ++i)
+        {
+            if (text[i] == '&' && ! isPlainReference (text, i, length))
+                return false;
+
+            if (text[i] != '<')
+                continue;
+
+            if (++tags > maxTags || follows (i, "!DOCTYPE") || (insideElement && follows (i, "?")))
+                return false;
+
+            if (! follows (i, "?") && ! follows (i, "!"))
+                insideElement = true;
+        }
+
+        return true;
+    }
 
     /** A bus's channels within the block buffer, never beyond what the buffer holds. */
     template <typename FloatType>
@@ -219,10 +278,14 @@ void VobrelAudioProcessor::setStateInformation (const void* data, int sizeInByte
 
     std::memcpy (text.get(), bytes + 8, (size_t) available);
 
-    if (! juce::CharPointer_UTF8::isValidString (text.get(), available))
+    // The text ends at a zero byte, as the parser sees it; what follows is never
+    // checked, so it must not reach the parser's string either.
+    const auto textEnd = (int) (std::find (text.get(), text.get() + available, '\0') - text.get());
+
+    if (! juce::CharPointer_UTF8::isValidString (text.get(), textEnd) || ! isSafeToParse (text.get(), textEnd))
         return;
 
-    const auto xml = juce::XmlDocument::parse (juce::String::fromUTF8 (text.get(), available));
+    const auto xml = juce::XmlDocument::parse (juce::String::fromUTF8 (text.get(), textEnd));
     const bool recognised = xml != nullptr && xml->getTagName().equalsIgnoreCase (stateTag);
 
     // Nothing is saved, so nothing is restored, recognised or not.

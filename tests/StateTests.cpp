@@ -104,3 +104,54 @@ TEST (State, RestoringAnyBytesChangesNothing)
     host.run (makeSignal (2, 512, 2), {}, true, 2000 + 2048);
     EXPECT_EQ (host.recorder().slotLeft (2).Size(), 2048 + 512);
 }
+
+TEST (State, HostileTextIsRefusedPromptlyAndChangesNothing)
+{
+    TestHost host;
+    makeBusy (host);
+    auto& p = host.processor();
+    const ProcessorSnapshot before (p);
+
+    const auto deep = juce::String::repeatedString ("<MYPLUGINSETTINGS>", 200000);
+
+    // JUCE takes "aa" for an entity named "a" inside its own definition.
+    const juce::String selfReference = "<!DOCTYPE MYPLUGINSETTINGS [<!ENTITY a \"&aa;\">]>"
+                                       "<MYPLUGINSETTINGS>&a;</MYPLUGINSETTINGS>";
+
+    const auto restore = [&] (const void* bytes, size_t size)
+    {
+        p.setStateInformation (bytes, (int) size);
+        EXPECT_TRUE (ProcessorSnapshot (p) == before) << juce::String ((const char*) bytes + 8, 60);
+    };
+
+    // Each of these looped for ever or overflowed the stack inside JUCE's parser.
+    for (const auto& text : { juce::String ("<MYPLUGINSETTINGS><?pi?>text</MYPLUGINSETTINGS>"),
+                              juce::String ("<MYPLUGINSETTINGS> <?> text"),
+                              deep,
+                              selfReference })
+    {
+        const auto chunk = chunkWithText (text);
+        restore (chunk.getData(), chunk.getSize());
+    }
+
+    // JUCE's parser read past the end of its string on a text that stops inside
+    // a character reference, on bytes after a zero byte that it stepped over, and
+    // on an unknown reference, whose name it parses as more XML. The padding makes
+    // one length land exactly at the end of the string's storage.
+    using namespace std::string_literals;
+
+    for (int padding = 0; padding < 8; ++padding)
+    {
+        const auto spaces = std::string ((size_t) padding, ' ');
+
+        for (const auto& text : { spaces + "<MYPLUGINSETTINGS>&#x41",
+                                  spaces + "<MYPLUGINSETTINGS>&#x41\0\xBD\x88\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF;"s,
+                                  "<MYPLUGINSETTINGS>&<A>" + spaces + "&#x41;</MYPLUGINSETTINGS>" })
+        {
+            auto chunk = chunkWithText ({}, 0x21324356, (int) text.size());
+            chunk.removeSection (chunk.getSize() - 1, 1);
+            chunk.append (text.data(), text.size());
+            restore (chunk.getData(), chunk.getSize());
+        }
+    }
+}
