@@ -3,26 +3,13 @@
 // 64 bits and back.
 
 #include "engine/PluginProcessor.h"
+#include "tests/ScriptedPlayHead.h"
 
 #include <benchmark/benchmark.h>
 
 namespace
 {
     constexpr int kFrames = 512;
-
-    struct PlayHead final : juce::AudioPlayHead
-    {
-        juce::Optional<PositionInfo> getPosition() const override
-        {
-            PositionInfo info;
-            info.setIsPlaying (playing);
-            info.setTimeInSamples (time);
-            return info;
-        }
-
-        bool playing = true;
-        juce::int64 time = 0;
-    };
 
     juce::AudioBuffer<float> makeBlock()
     {
@@ -37,6 +24,7 @@ namespace
     {
         Rig()
         {
+            head.playing = true;
             processor.setPlayHead (&head);
             processor.prepareToPlay (48000.0, kFrames);
         }
@@ -44,11 +32,11 @@ namespace
         void run()
         {
             processor.processBlock (block, midi);
-            head.time += kFrames;
+            head.timeInSamples += kFrames;
         }
 
         VobrelAudioProcessor processor;
-        PlayHead head;
+        ScriptedPlayHead head;
         juce::AudioBuffer<float> block = makeBlock();
         juce::MidiBuffer midi;
     };
@@ -121,7 +109,7 @@ namespace
         rig.head.playing = false;
         rig.run();
         rig.head.playing = true;
-        rig.head.time = 0;
+        rig.head.timeInSamples = 0;
 
         for (auto _ : state)
             rig.run();

@@ -17,6 +17,7 @@
 // thread. The 10-minute takes are recorded faster than real time.
 
 #include "engine/PluginProcessor.h"
+#include "tests/ScriptedPlayHead.h"
 
 #include <benchmark/benchmark.h>
 
@@ -66,20 +67,6 @@ juce::Point<int> centreOf (Action a)
                                             { 161, 122, 55, 18 }, { 224, 122, 55, 18 } };
     return bounds[(int) a].getCentre();
 }
-
-struct PlayHead final : juce::AudioPlayHead
-{
-    juce::Optional<PositionInfo> getPosition() const override
-    {
-        PositionInfo info;
-        info.setIsPlaying (playing);
-        info.setTimeInSamples (time);
-        return info;
-    }
-
-    bool playing = false;
-    juce::int64 time = 0;
-};
 
 //==============================================================================
 /** One lock acquisition by the audio thread. */
@@ -184,7 +171,7 @@ private:
             const bool playing = rollBlocks.load() > 0;
 
             if (const auto from = rollFrom.exchange (-1); from >= 0)
-                head.time = from;
+                head.timeInSamples = from;
 
             // Paced, the thread runs at a real-time priority as a host's audio thread
             // does; back to back it must not, or the kernel's real-time throttling
@@ -231,7 +218,7 @@ private:
 
             if (playing)
             {
-                head.time += kFrames;
+                head.timeInSamples += kFrames;
                 rollBlocks.fetch_sub (1);
             }
 
@@ -256,7 +243,7 @@ private:
 
     VobrelAudioProcessor& processor;
     juce::AudioBuffer<float> block;
-    PlayHead head;
+    ScriptedPlayHead head;
     std::vector<Acquisition> log;
 
     std::atomic<bool> quit { false }, paced { false }, measuring { false }, hasRealtimePriority { false };

@@ -3,18 +3,6 @@
 #include <cstring>
 
 //==============================================================================
-juce::Optional<juce::AudioPlayHead::PositionInfo> ScriptedPlayHead::getPosition() const
-{
-    if (! reportsPosition)
-        return {};
-
-    PositionInfo info;
-    info.setIsPlaying (playing);
-    info.setTimeInSamples (timeInSamples);
-    return info;
-}
-
-//==============================================================================
 TestHost::TestHost()
     : plugin (std::make_unique<VobrelAudioProcessor>())
 {

@@ -1,20 +1,9 @@
 #pragma once
 
 #include "engine/PluginProcessor.h"
+#include "ScriptedPlayHead.h"
 
 #include <functional>
-
-//==============================================================================
-/** The play head a test scripts: is-playing and position for the next block. */
-class ScriptedPlayHead final : public juce::AudioPlayHead
-{
-public:
-    juce::Optional<PositionInfo> getPosition() const override;
-
-    bool playing = false;
-    juce::int64 timeInSamples = 0;
-    bool reportsPosition = true;
-};
 
 //==============================================================================
 /** Drives a VobrelAudioProcessor as a plug-in format wrapper does: it applies bus

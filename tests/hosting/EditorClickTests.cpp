@@ -8,6 +8,7 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include "../ScriptedPlayHead.h"
 #include "XScreen.h"
 
 #include <gtest/gtest.h>
@@ -189,21 +190,6 @@ PanelLooks readPanel (const juce::Image& panel, const Artwork& art)
 }
 
 //==============================================================================
-class ScriptedPlayHead final : public juce::AudioPlayHead
-{
-public:
-    juce::Optional<PositionInfo> getPosition() const override
-    {
-        PositionInfo info;
-        info.setIsPlaying (playing);
-        info.setTimeInSamples (timeInSamples);
-        return info;
-    }
-
-    bool playing = false;
-    int64 timeInSamples = 0;
-};
-
 /** The host's audio side: a thread that runs the plug-in block by block at real
     time, feeds it known main and sidechain signals, keeps every output frame,
     and follows transport commands from the test. */

@@ -3,6 +3,8 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include "../ScriptedPlayHead.h"
+
 #include <pluginterfaces/vst/ivstcomponent.h>
 #include <pluginterfaces/vst/ivstunits.h>
 
@@ -107,21 +109,6 @@ private:
 };
 
 //==============================================================================
-class ScriptedPlayHead final : public juce::AudioPlayHead
-{
-public:
-    juce::Optional<PositionInfo> getPosition() const override
-    {
-        PositionInfo info;
-        info.setIsPlaying (playing);
-        info.setTimeInSamples (timeInSamples);
-        return info;
-    }
-
-    bool playing = false;
-    juce::int64 timeInSamples = 0;
-};
-
 // Channel c, frame i of a signal: a value unique to (seed, c, i), never zero or denormal.
 float signalValue (int seed, int channel, juce::int64 frame)
 {
