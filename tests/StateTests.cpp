@@ -121,7 +121,7 @@ TEST (State, HostileTextIsRefusedPromptlyAndChangesNothing)
     const auto restore = [&] (const void* bytes, size_t size)
     {
         p.setStateInformation (bytes, (int) size);
-        EXPECT_TRUE (ProcessorSnapshot (p) == before) << juce::String ((const char*) bytes + 8, 60);
+        EXPECT_TRUE (ProcessorSnapshot (p) == before) << juce::String::toHexString (bytes, (int) juce::jmin<size_t> (size, 68));
     };
 
     // Each of these looped for ever or overflowed the stack inside JUCE's parser.
