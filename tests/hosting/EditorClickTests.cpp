@@ -8,6 +8,7 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include "../PanelLooks.h"
 #include "../ScriptedPlayHead.h"
 #include "XScreen.h"
 
@@ -52,141 +53,27 @@ float sideInput (int64 frame, int channel)   { return signalValue (2, channel, f
 bool sameBits (float a, float b)   { return std::memcmp (&a, &b, sizeof (float)) == 0; }
 
 //==============================================================================
-// What a key shows on screen, read against the artwork.
-enum class Look { unlit, lit, selected, holdsTake, other };
-
-const char* nameOf (Look l)
-{
-    switch (l)
-    {
-        case Look::unlit:     return "unlit";
-        case Look::lit:       return "lit";
-        case Look::selected:  return "selected";
-        case Look::holdsTake: return "holdsTake";
-        case Look::other:     return "OTHER";
-    }
-
-    return "?";
-}
-
-struct PanelLooks
-{
-    Look power = Look::unlit, sidechain = Look::unlit, deleteKey = Look::unlit,
-         record = Look::unlit, play = Look::unlit, stop = Look::unlit;
-    std::array<Look, 4> slots { Look::unlit, Look::unlit, Look::unlit, Look::unlit };
-    bool restIsBaseArt = true;
-
-    bool operator== (const PanelLooks&) const = default;
-};
-
-std::ostream& operator<< (std::ostream& out, const PanelLooks& p)
-{
-    return out << "{ power " << nameOf (p.power)
-               << ", slots " << nameOf (p.slots[0]) << "/" << nameOf (p.slots[1]) << "/"
-                             << nameOf (p.slots[2]) << "/" << nameOf (p.slots[3])
-               << ", sidechain " << nameOf (p.sidechain) << ", delete " << nameOf (p.deleteKey)
-               << ", record " << nameOf (p.record) << ", play " << nameOf (p.play) << ", stop " << nameOf (p.stop)
-               << ", rest " << (p.restIsBaseArt ? "base art" : "DIFFERS") << " }";
-}
-
 /** The artwork, from the project's resources, as RGB (the screen has no alpha). */
-class Artwork
+PanelArt loadArtwork()
 {
-public:
-    Artwork()
+    PanelArt art;
+
+    for (int i = 1; i <= 14; ++i)
     {
-        for (int i = 1; i <= 14; ++i)
-        {
-            const auto file = juce::File (VOBREL_ARTWORK_DIR).getChildFile ("temp" + juce::String (i) + ".png");
-            images[(size_t) i] = juce::ImageFileFormat::loadFrom (file).convertedToFormat (juce::Image::RGB);
-        }
+        const auto file = juce::File (VOBREL_ARTWORK_DIR).getChildFile ("temp" + juce::String (i) + ".png");
+        art[(size_t) i] = juce::ImageFileFormat::loadFrom (file).convertedToFormat (juce::Image::RGB);
     }
 
-    bool valid() const
-    {
-        for (int i = 1; i <= 14; ++i)
-            if (! images[(size_t) i].isValid())
-                return false;
-
-        return images[1].getWidth() == panelWidth && images[1].getHeight() == panelHeight;
-    }
-
-    const juce::Image& operator[] (int i) const   { return images[(size_t) i]; }
-
-private:
-    std::array<juce::Image, 15> images;
-};
-
-struct Spot
-{
-    juce::Point<int> at;
-    int lit, holdsTake;   // artwork numbers; holdsTake 0 except for slot keys
-};
-
-const Spot powerSpot { { 59, 52 }, 11, 0 }, sidechainSpot { { 161, 122 }, 13, 0 }, deleteSpot { { 224, 122 }, 13, 0 },
-           recordSpot { { 597, 52 }, 12, 0 }, playSpot { { 659, 52 }, 10, 0 }, stopSpot { { 722, 52 }, 14, 0 };
-const Spot slotSpots[] { { { 326, 52 }, 2, 3 }, { { 388, 52 }, 4, 5 }, { { 451, 52 }, 6, 7 }, { { 513, 52 }, 8, 9 } };
-
-bool shows (const juce::Image::BitmapData& panel, juce::Point<int> at, const juce::Image& image)
-{
-    const juce::Image::BitmapData expected (image, juce::Image::BitmapData::readOnly);
-
-    for (int j = 0; j < image.getHeight(); ++j)
-        for (int i = 0; i < image.getWidth(); ++i)
-            if (panel.getPixelColour (at.x + i, at.y + j).getARGB() != expected.getPixelColour (i, j).getARGB())
-                return false;
-
-    return true;
+    return art;
 }
 
-PanelLooks readPanel (const juce::Image& panel, const Artwork& art)
+bool isComplete (const PanelArt& art)
 {
-    PanelLooks looks;
-    const juce::Image::BitmapData pixels (panel, juce::Image::BitmapData::readOnly);
-    const juce::Image::BitmapData base (art[1], juce::Image::BitmapData::readOnly);
+    for (int i = 1; i <= 14; ++i)
+        if (! art[(size_t) i].isValid())
+            return false;
 
-    auto lookAt = [&] (const Spot& spot)
-    {
-        const auto& lit = art[spot.lit];
-        const auto unlit = art[1].getClippedImage ({ spot.at.x, spot.at.y, lit.getWidth(), lit.getHeight() });
-
-        if (shows (pixels, spot.at, unlit))
-            return Look::unlit;
-
-        if (shows (pixels, spot.at, lit))
-            return spot.holdsTake != 0 ? Look::selected : Look::lit;
-
-        if (spot.holdsTake != 0 && shows (pixels, spot.at, art[spot.holdsTake]))
-            return Look::holdsTake;
-
-        return Look::other;
-    };
-
-    looks.power = lookAt (powerSpot);
-    looks.sidechain = lookAt (sidechainSpot);
-    looks.deleteKey = lookAt (deleteSpot);
-    looks.record = lookAt (recordSpot);
-    looks.play = lookAt (playSpot);
-    looks.stop = lookAt (stopSpot);
-
-    for (size_t i = 0; i < 4; ++i)
-        looks.slots[i] = lookAt (slotSpots[i]);
-
-    juce::RectangleList<int> keys;
-
-    for (const auto* s : { &powerSpot, &sidechainSpot, &deleteSpot, &recordSpot, &playSpot, &stopSpot,
-                           &slotSpots[0], &slotSpots[1], &slotSpots[2], &slotSpots[3] })
-        keys.add ({ s->at.x, s->at.y, art[s->lit].getWidth(), art[s->lit].getHeight() });
-
-    for (int y = 0; y < panelHeight && looks.restIsBaseArt; ++y)
-        for (int x = 0; x < panelWidth; ++x)
-            if (! keys.containsPoint ({ x, y }) && pixels.getPixelColour (x, y).getARGB() != base.getPixelColour (x, y).getARGB())
-            {
-                looks.restIsBaseArt = false;
-                break;
-            }
-
-    return looks;
+    return art[1].getWidth() == panelWidth && art[1].getHeight() == panelHeight;
 }
 
 //==============================================================================
@@ -366,7 +253,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE (xscreen::connect()) << "no X display: run under xvfb-run";
-        ASSERT_TRUE (art.valid()) << VOBREL_ARTWORK_DIR;
+        ASSERT_TRUE (isComplete (art)) << VOBREL_ARTWORK_DIR;
 
         shots = juce::File (VOBREL_SCREENSHOT_DIR).getChildFile (juce::String (formatName (GetParam())).toLowerCase());
         shots.deleteRecursively();
@@ -726,7 +613,7 @@ protected:
     std::unique_ptr<AudioDriver> driver;
     std::unique_ptr<juce::AudioProcessorEditor> editor;
 
-    Artwork art;
+    const PanelArt art = loadArtwork();
     juce::File shots;
     int shotNumber = 0;
     juce::Rectangle<int> panel;
