@@ -604,16 +604,3 @@ void BM_ClickWait_DeleteTenMinuteTake (benchmark::State& state)
 }
 BENCHMARK (BM_ClickWait_DeleteTenMinuteTake)->Args ({ 0, 16 })->Args ({ 1, 8 })->Iterations (1)->Unit (benchmark::kSecond)->UseRealTime();
 }
-
-//==============================================================================
-int main (int argc, char** argv)
-{
-    benchmark::Initialize (&argc, argv);
-
-    juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; };
-    juce::ScopedJuceInitialiser_GUI gui;
-
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

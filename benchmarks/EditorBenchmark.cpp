@@ -119,16 +119,3 @@ static void BM_IdleShowingEditorCpu (benchmark::State& state)
 }
 // Last, and once: after the dispatch loop has been stopped, the message manager stays stopped.
 BENCHMARK (BM_IdleShowingEditorCpu)->Iterations (1)->Repetitions (1)->Unit (benchmark::kSecond);
-
-//==============================================================================
-int main (int argc, char** argv)
-{
-    benchmark::Initialize (&argc, argv);
-
-    juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; };
-    juce::ScopedJuceInitialiser_GUI gui;
-
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -865,22 +865,6 @@ INSTANTIATE_TEST_SUITE_P (Binaries, EditorClicks, ::testing::Values (Format::vst
 } // namespace
 
 //==============================================================================
-#if defined (__has_feature)
- #if __has_feature (address_sanitizer)
-  #define VOBREL_CLICKS_HAVE_ASAN 1
- #endif
-#endif
-
-#if defined (__SANITIZE_ADDRESS__) || defined (VOBREL_CLICKS_HAVE_ASAN)
-// JUCE 7.0.5's bundled lilv overwrites the LV2 path option without freeing the
-// previous copy: a leak in the host library, not in the plug-in under test.
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:lilv_world_set_option\n";
-}
-#endif
-
-//==============================================================================
 int main (int argc, char** argv)
 {
     ::testing::InitGoogleTest (&argc, argv);
