@@ -65,6 +65,7 @@ namespace
     void BM_Recording (benchmark::State& state)
     {
         Rig rig;
+        rig.processor.dsp->blocks.Prime();   // as Record's click does
         rig.processor.recordArmed = true;
         std::int64_t blocks = 0;
 
@@ -90,6 +91,7 @@ namespace
                 rig.head.playing = false;
                 rig.run();
                 rig.head.playing = true;
+                rig.processor.dsp->blocks.Prime();
                 rig.processor.recordArmed = true;
                 rig.processor.dsp->blocks.WaitUntilIdle();
                 state.ResumeTiming();
@@ -100,6 +102,7 @@ namespace
     void BM_Playback (benchmark::State& state)
     {
         Rig rig;
+        rig.processor.dsp->blocks.Prime();
         rig.processor.recordArmed = true;
 
         for (int b = 0; b < 10 * 48000 / kFrames; ++b)

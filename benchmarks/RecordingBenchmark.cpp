@@ -91,10 +91,8 @@ namespace
             undisturbed.reserve ((size_t) blocks);
             double sink = 0;
 
-            // Armed before the host rolls, as a musician does.
-            double l = 0, r = 0;
-            dsp.DoProcess (0, 0, &l, &r, true, false, false, 0, 0, filled.data(), false);
-            dsp.blocks.WaitUntilIdle();
+            // Armed before the host rolls, as a musician does: Record's click has spares made.
+            dsp.blocks.Prime();
 
             auto deadline = std::chrono::steady_clock::now();
 

@@ -181,6 +181,11 @@ void VobrelAudioProcessorEditor::buttonClicked (juce::Button* button)
         return;
     }
 
+    // A take's first storage comes ready before Record can start one: made
+    // here, never on the audio thread, and never while a block waits for the lock.
+    if (button == &recordBtn)
+        processor.dsp->blocks.Prime();
+
     // Everything else runs whole between two blocks, its test included.
     const juce::ScopedLock betweenBlocks (processor.getCallbackLock());
 

@@ -2,19 +2,20 @@
 
 #include <sys/mman.h>
 
-//==============================================================================
-CBlockPool::CBlockPool()
-    : worker ([this] { Run(); })
-{
-}
+#include <system_error>
 
+//==============================================================================
 CBlockPool::~CBlockPool()
 {
-    quit.store (true);
-    Wake();
-    worker.join();
+    if (worker.joinable())
+    {
+        quit.store (true);
+        Wake();
+        worker.join();
+    }
 
     FreeRetired();
+    FreeChain (overflow);
 
     for (auto i = sparesHead.load(); i != sparesTail.load(); i = (i + 1) % (kSpareBlocks + 1))
         Free (spares[i]);
@@ -33,8 +34,14 @@ void* CBlockPool::Take() noexcept
         return block;
     }
 
-    // The worker has fallen behind (or was never asked): one block, bounded work.
     Wake();
+
+    // Once the system has refused memory, asking it again here only costs the
+    // audio thread; the worker finds out when memory comes back.
+    if (allocationFailed.load (std::memory_order_relaxed))
+        return nullptr;
+
+    // The worker has fallen behind, or has no thread: one block, bounded work.
     auto* block = Allocate (false);
 
     if (block != nullptr)
@@ -48,13 +55,20 @@ void CBlockPool::Retire (Directory* chain, bool wakeWorker) noexcept
     if (chain == nullptr)
         return;
 
+    // A take has at most a few dozen directories, so finding its end is bounded.
+    if (overflow != nullptr)
+    {
+        LastOf (chain)->next = overflow;
+        overflow = nullptr;
+    }
+
     const auto tail = retiredTail.load (std::memory_order_relaxed);
     const auto next = (tail + 1) % kRetireSlots;
 
     if (next == retiredHead.load (std::memory_order_acquire))
     {
-        // Only reachable if the worker has stalled for hundreds of takes.
-        FreeChain (chain);
+        // The worker is far behind, or has no thread: keep the chain for later.
+        overflow = chain;
         return;
     }
 
@@ -63,6 +77,14 @@ void CBlockPool::Retire (Directory* chain, bool wakeWorker) noexcept
 
     if (wakeWorker)
         Wake();
+}
+
+CBlockPool::Directory* CBlockPool::LastOf (Directory* chain) noexcept
+{
+    while (chain->next != nullptr)
+        chain = chain->next;
+
+    return chain;
 }
 
 void CBlockPool::FreeChain (Directory* chain) noexcept
@@ -83,21 +105,76 @@ void CBlockPool::FreeChain (Directory* chain) noexcept
     }
 }
 
+//==============================================================================
+void CBlockPool::Prime() noexcept
+{
+    const std::lock_guard<std::mutex> lock (workerLock);
+    primed.store (true);
+
+    if (worker.joinable())
+    {
+        // After the system refused memory, the spares may be gone: let the
+        // worker try again before a take can ask for them.
+        if (allocationFailed.load())
+        {
+            const auto passes = idleCount.load();
+            Wake();
+            idleCount.wait (passes);
+        }
+
+        return;
+    }
+
+    // No worker yet, so this thread is the only one that fills or frees.
+    FreeRetired();
+    FillSpares();
+    StartWorker();
+}
+
+bool CBlockPool::StartWorker() noexcept
+{
+    try
+    {
+        worker = std::thread ([this] { Run(); });
+        return true;
+    }
+    catch (const std::system_error&)
+    {
+        // No thread to be had: Take() allocates for itself, and retired takes
+        // wait for the next Prime() or the pool's end.
+        return false;
+    }
+}
+
 void CBlockPool::WaitUntilIdle()
 {
+    {
+        const std::lock_guard<std::mutex> lock (workerLock);
+
+        if (! worker.joinable())
+        {
+            FreeRetired();
+            FillSpares();
+            return;
+        }
+    }
+
     for (;;)
     {
         const auto passes = idleCount.load();
         Wake();
         idleCount.wait (passes);
 
-        const bool sparesReady = ! primed.load()
-                                  || (sparesTail.load() + 1) % (kSpareBlocks + 1) == sparesHead.load()
-                                  || blocksInUse.load() >= blockLimit.load();
-
-        if (retiredHead.load() == retiredTail.load() && sparesReady)
+        if (retiredHead.load() == retiredTail.load() && SparesReady())
             return;
     }
+}
+
+bool CBlockPool::SparesReady() const noexcept
+{
+    return ! primed.load()
+        || (sparesTail.load() + 1) % (kSpareBlocks + 1) == sparesHead.load()
+        || allocationFailed.load();
 }
 
 //==============================================================================
@@ -106,6 +183,7 @@ void* CBlockPool::Allocate (bool prefault) noexcept
     if (blocksInUse.fetch_add (1) >= blockLimit.load())
     {
         blocksInUse.fetch_sub (1);
+        allocationFailed.store (true, std::memory_order_relaxed);
         return nullptr;
     }
 
@@ -113,16 +191,18 @@ void* CBlockPool::Allocate (bool prefault) noexcept
     auto* block = mmap (nullptr, kBlockBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
 
     if (block == MAP_FAILED)
-        block = nullptr;
+    {
+        blocksInUse.fetch_sub (1);
+        allocationFailed.store (true, std::memory_order_relaxed);
+        return nullptr;
+    }
 
     // Touch every page here, so that the audio thread does not take the page faults.
-    if (block != nullptr && prefault)
+    if (prefault)
         for (std::size_t i = 0; i < kBlockBytes; i += 4096)
             static_cast<volatile char*> (block)[i] = 0;
 
-    if (block == nullptr)
-        blocksInUse.fetch_sub (1);
-
+    allocationFailed.store (false, std::memory_order_relaxed);
     return block;
 }
 

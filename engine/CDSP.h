@@ -64,6 +64,8 @@ private:
     void Record (double inLeft, double inRight, std::int64_t hostTime, int slot) noexcept;
     void Play (double& left, double& right, std::int64_t hostTime, int slot) noexcept;
 
+    bool takeFull = false;   // the running take lost a frame for lack of memory
+
     CDSP (const CDSP&) = delete;
     CDSP& operator= (const CDSP&) = delete;
 };
@@ -83,9 +85,6 @@ private:
     {
         currentLeft = sequences + 2 * slot;
         currentRight = currentLeft + 1;
-
-        if (record)
-            blocks.Prime();
 
         if (hostPlaying && record)
             Record (inLeft, inRight, hostTime, slot);
@@ -108,15 +107,22 @@ inline void CDSP::Record (double inLeft, double inRight, std::int64_t hostTime, 
         isRecording = true;
         slotStartTime[slot] = hostTime;
         position = 0;
+        takeFull = false;
         ClearSlot (slot);
     }
 
-    // Both channels or neither: when memory runs out the take keeps what it has.
-    if (currentLeft->Reserve() && currentRight->Reserve())
+    // Both channels or neither. Once a frame is lost the take stops growing, so
+    // what it holds stays aligned to where it began, and memory is not asked for
+    // again until the next take.
+    if (! takeFull && currentLeft->Reserve() && currentRight->Reserve())
     {
         currentLeft->AppendReserved (inLeft);
         currentRight->AppendReserved (inRight);
         ++position;
+    }
+    else
+    {
+        takeFull = true;
     }
 
     lastRecordTime = hostTime;

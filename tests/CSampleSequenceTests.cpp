@@ -76,6 +76,29 @@ TEST (CSampleSequence, FailedGrowthChangesNothing)
     EXPECT_EQ (sequence.Size(), CSampleSequence::kChunkFrames);
     EXPECT_EQ (sequence[CSampleSequence::kChunkFrames - 1], (double) (CSampleSequence::kChunkFrames - 1));
 
+    // Memory back: nothing is asked of the system again until spares are.
     pool.SetBlockLimit (SIZE_MAX);
+    EXPECT_FALSE (sequence.Append (-1.0));
+    pool.Prime();
     EXPECT_TRUE (sequence.Append (-1.0));
+}
+
+TEST (CSampleSequence, ReleasesTheWorkerCannotTakeYetAreKeptNotFreedByTheCaller)
+{
+    CBlockPool pool;   // never primed: no worker
+    CSampleSequence sequence (pool);
+
+    for (int i = 0; i < 300; ++i)
+    {
+        ASSERT_TRUE (sequence.Append (i));
+        sequence.Release();
+    }
+
+    EXPECT_EQ (pool.BlocksInUse(), 600u);   // a directory and a block each
+
+    pool.WaitUntilIdle();
+    ASSERT_TRUE (sequence.Append (0));
+    sequence.Release();                      // the kept ones follow it
+    pool.WaitUntilIdle();
+    EXPECT_EQ (pool.BlocksInUse(), 0u);
 }

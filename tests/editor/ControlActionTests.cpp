@@ -94,6 +94,12 @@ TEST_F (ControlActions, RecordOnlyArmsAndOnlyWhileNothingRuns)
         const bool expectArmed = s != Situation::playing;
         EXPECT_EQ ((bool) t.proc().recordArmed, expectArmed || wasArmed) << nameOf (s);
     }
+
+    // A take's first storage is ready before a block can start it.
+    click (Key::record);
+    roll (0);
+    EXPECT_TRUE (dsp().isRecording);
+    EXPECT_EQ (dsp().blocks.FallbackAllocations(), 0u);
 }
 
 TEST_F (ControlActions, PlayStartsPausesAndResumes)
