@@ -64,15 +64,6 @@ namespace
 
         return true;
     }
-
-    /** A bus's channels within the block buffer, never beyond what the buffer holds. */
-    template <typename FloatType>
-    juce::AudioBuffer<FloatType> busView (juce::AudioBuffer<FloatType>& buffer, int firstChannel, int numChannels)
-    {
-        firstChannel = juce::jlimit (0, buffer.getNumChannels(), firstChannel);
-        numChannels = juce::jlimit (0, buffer.getNumChannels() - firstChannel, numChannels);
-        return { buffer.getArrayOfWritePointers() + firstChannel, numChannels, buffer.getNumSamples() };
-    }
 }
 
 //==============================================================================
@@ -81,8 +72,12 @@ VobrelAudioProcessor::VobrelAudioProcessor()
                           .withInput ("Input", juce::AudioChannelSet::stereo(), true)
                           .withOutput ("Output", juce::AudioChannelSet::stereo(), true)
                           .withInput ("Sidechain", juce::AudioChannelSet::stereo(), true)),
-      dsp (std::make_unique<CDSP>())
+      dsp (std::make_unique<CDSP>()),
+      workingBuffer (defaultWorkingChannels, defaultWorkingFrames)
 {
+    // Sized and touched here, so that blocks of a usual size never allocate or
+    // page-fault on the audio thread.
+    workingBuffer.clear();
 }
 
 VobrelAudioProcessor::~VobrelAudioProcessor()
@@ -131,7 +126,12 @@ void VobrelAudioProcessor::stopAll() noexcept
     if (dsp->isRecording)
     {
         dsp->isRecording = false;
-        slotHasData[(size_t) currentSlot.load()] = true;
+
+        // A take that could not store a single frame leaves its slot empty.
+        const auto slot = currentSlot.load();
+
+        if (dsp->slotLeft (slot).Size() > 0)
+            slotHasData[(size_t) slot] = true;
     }
 
     dsp->playbackStarted = false;
@@ -144,31 +144,48 @@ void VobrelAudioProcessor::stopAll() noexcept
 //==============================================================================
 void VobrelAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
 {
-    // Kept between blocks: it only reallocates for a block larger than any before.
+    if (! fitWorkingBuffer (buffer.getNumChannels(), buffer.getNumSamples()))
+        return;  // no memory for the copy: the block passes through as it came
+
+    workingBuffer.makeCopyOf (buffer, true);
+    processBlock (workingBuffer, midi);
+    buffer.makeCopyOf (workingBuffer, true);
+}
+
+bool VobrelAudioProcessor::fitWorkingBuffer (int numChannels, int numSamples) noexcept
+{
+    if (numChannels <= workingCapacity.channels && numSamples <= workingCapacity.frames)
+        return true;  // a copy this size reuses the storage and allocates nothing
+
+    // A larger block than any before. The new storage is made aside, so that a
+    // failure leaves the old one whole: juce::AudioBuffer::setSize frees it first.
+    const Capacity wanted { juce::jmax (numChannels, workingCapacity.channels),
+                            juce::jmax (numSamples, workingCapacity.frames) };
+
     try
     {
-        workingBuffer.makeCopyOf (buffer, true);
+        juce::AudioBuffer<double> grown (wanted.channels, wanted.frames);
+        workingBuffer = std::move (grown);
+        workingCapacity = wanted;
+        return true;
     }
     catch (...)
     {
-        return;  // no memory for the copy: the block passes through as it came
+        return false;
     }
-
-    processBlock (workingBuffer, midi);
-    buffer.makeCopyOf (workingBuffer, true);
 }
 
 void VobrelAudioProcessor::processBlock (juce::AudioBuffer<double>& buffer, juce::MidiBuffer&)
 {
     const auto mainChannels = getChannelCountOfBus (true, 0);
-    auto main = busView (buffer, 0, mainChannels);
-    auto sidechain = busView (buffer, mainChannels, getChannelCountOfBus (true, 1));
+    const auto main = busView (buffer, 0, mainChannels);
+    const auto sidechain = busView (buffer, mainChannels, getChannelCountOfBus (true, 1));
 
     for (auto channel = getTotalNumInputChannels();
          channel < juce::jmin (getTotalNumOutputChannels(), buffer.getNumChannels()); ++channel)
         buffer.clear (channel, 0, buffer.getNumSamples());
 
-    const bool mono = ! (main.getNumChannels() >= 2 && getTotalNumOutputChannels() >= 2);
+    const bool mono = ! (main.count >= 2 && getTotalNumOutputChannels() >= 2);
     const auto position = readHostPosition();
 
     followTransport (position);
@@ -176,13 +193,24 @@ void VobrelAudioProcessor::processBlock (juce::AudioBuffer<double>& buffer, juce
     if (! powerOn.load (std::memory_order_relaxed))
         return;
 
-    if (sidechain.getNumChannels() == 0)
+    if (sidechain.count == 0)
         useSidechainInput.store (false, std::memory_order_relaxed);
 
-    if (main.getNumChannels() == 0 || buffer.getNumSamples() <= 0)
+    if (main.count == 0 || buffer.getNumSamples() <= 0)
         return;
 
-    processFrames (main, sidechain, position, mono);
+    processFrames (main, sidechain, buffer.getNumSamples(), position, mono);
+}
+
+// A plain view: a juce::AudioBuffer over more than 32 channels would allocate
+// its channel list on every block.
+VobrelAudioProcessor::BusChannels VobrelAudioProcessor::busView (juce::AudioBuffer<double>& buffer,
+                                                                 int firstChannel, int numChannels) noexcept
+{
+    // Never beyond what the buffer holds.
+    firstChannel = juce::jlimit (0, buffer.getNumChannels(), firstChannel);
+    numChannels = juce::jlimit (0, buffer.getNumChannels() - firstChannel, numChannels);
+    return { buffer.getArrayOfWritePointers() + firstChannel, numChannels };
 }
 
 VobrelAudioProcessor::HostPosition VobrelAudioProcessor::readHostPosition() const
@@ -214,19 +242,17 @@ void VobrelAudioProcessor::followTransport (const HostPosition& position) noexce
         dsp->holdPlayback = false;
 }
 
-void VobrelAudioProcessor::processFrames (juce::AudioBuffer<double>& main, const juce::AudioBuffer<double>& sidechain,
+void VobrelAudioProcessor::processFrames (BusChannels main, BusChannels sidechain, int numFrames,
                                           const HostPosition& position, bool mono) noexcept
 {
-    auto* mainLeft = main.getWritePointer (0);
-    auto* mainRight = mono ? mainLeft : main.getWritePointer (1);
+    auto* mainLeft = main.channels[0];
+    auto* mainRight = mono ? mainLeft : main.channels[1];
 
-    const auto sidechainChannels = sidechain.getNumChannels();
-    const double* sideLeft = sidechainChannels > 0 ? sidechain.getReadPointer (0) : mainLeft;
-    const double* sideRight = sidechainChannels > 1 ? sidechain.getReadPointer (1)
-                                                    : (sidechainChannels == 1 ? sideLeft : mainRight);
+    const double* sideLeft = sidechain.count > 0 ? sidechain.channels[0] : mainLeft;
+    const double* sideRight = sidechain.count > 1 ? sidechain.channels[1]
+                                                  : (sidechain.count == 1 ? sideLeft : mainRight);
 
     auto& recorder = *dsp;
-    const auto numFrames = main.getNumSamples();
 
     for (int i = 0; i < numFrames; ++i)
     {

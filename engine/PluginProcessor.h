@@ -79,12 +79,32 @@ private:
         juce::int64 timeInSamples = 0;
     };
 
+    /** A run of the block buffer's channels: one bus. */
+    struct BusChannels
+    {
+        double* const* channels;
+        int count;
+    };
+
+    static BusChannels busView (juce::AudioBuffer<double>& buffer, int firstChannel, int numChannels) noexcept;
     HostPosition readHostPosition() const;
     void followTransport (const HostPosition&) noexcept;
-    void processFrames (juce::AudioBuffer<double>& main, const juce::AudioBuffer<double>& sidechain,
+    void processFrames (BusChannels main, BusChannels sidechain, int numFrames,
                         const HostPosition&, bool mono) noexcept;
+    bool fitWorkingBuffer (int numChannels, int numSamples) noexcept;
+
+    // The 64-bit copy of each block, kept between blocks. It starts large enough
+    // for the default buses and the block sizes hosts commonly use.
+    static constexpr int defaultWorkingChannels = 4;
+    static constexpr int defaultWorkingFrames = 8192;
+
+    struct Capacity
+    {
+        int channels, frames;
+    };
 
     juce::AudioBuffer<double> workingBuffer;
+    Capacity workingCapacity { defaultWorkingChannels, defaultWorkingFrames };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VobrelAudioProcessor)
 };

@@ -125,6 +125,22 @@ TEST (StopAll, WhileArmedMarksNoSlotAndKeepsOtherTakes)
     EXPECT_FALSE (p.recordArmed);
 }
 
+TEST (StopAll, ATakeThatStoredNoFrameLeavesItsSlotEmpty)
+{
+    TestHost host;
+    auto& p = host.processor();
+    p.dsp->blocks.SetBlockLimit (0);   // no memory from the take's first frame on
+    enter (host, Situation::recording);
+    ASSERT_TRUE (p.dsp->isRecording);
+
+    host.act ([] (auto& proc) { proc.stopAll(); });
+    EXPECT_FALSE (p.slotHasData[0]);
+
+    host.block (makeSignal (2, 64, 1), {}, false, 0);
+    host.block (makeSignal (2, 64, 1), {}, true, 0);
+    EXPECT_FALSE (p.playActive) << "nothing to play";
+}
+
 TEST (StopAll, PausedPlaybackAlignsAfreshNextTime)
 {
     TestHost host;
