@@ -9,6 +9,11 @@ namespace
     constexpr juce::uint32 stateMagic = 0x21324356;
     const char* const stateTag = "MYPLUGINSETTINGS";
 
+    /** Our own settings text is 58 bytes. The parser's time grows faster than the
+        text (with the square of an attribute full of references), so no more than
+        this is ever copied, scanned or parsed: longer text cannot be ours. */
+    constexpr int maxStateText = 4096;
+
     /** True if the '&' at `i` starts a reference of plain name characters closed by ';'. */
     bool isPlainReference (const char* text, int i, int length)
     {
@@ -296,7 +301,7 @@ void VobrelAudioProcessor::setStateInformation (const void* data, int sizeInByte
 
     // A private, zero-padded copy: the UTF-8 decoder may look a few bytes ahead
     // of a truncated character, and must never look past what the host gave us.
-    const auto available = juce::jmin (textLength, sizeInBytes - 8);
+    const auto available = juce::jmin (textLength, sizeInBytes - 8, maxStateText + 1);
     juce::HeapBlock<char> text ((size_t) available + 4, true);
 
     if (text == nullptr)
@@ -308,7 +313,8 @@ void VobrelAudioProcessor::setStateInformation (const void* data, int sizeInByte
     // checked, so it must not reach the parser's string either.
     const auto textEnd = (int) (std::find (text.get(), text.get() + available, '\0') - text.get());
 
-    if (! juce::CharPointer_UTF8::isValidString (text.get(), textEnd) || ! isSafeToParse (text.get(), textEnd))
+    if (textEnd > maxStateText
+         || ! juce::CharPointer_UTF8::isValidString (text.get(), textEnd) || ! isSafeToParse (text.get(), textEnd))
         return;
 
     const auto xml = juce::XmlDocument::parse (juce::String::fromUTF8 (text.get(), textEnd));

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 namespace
 {
     const unsigned char expectedChunk[] = {
@@ -154,4 +157,31 @@ TEST (State, HostileTextIsRefusedPromptlyAndChangesNothing)
             restore (chunk.getData(), chunk.getSize());
         }
     }
+}
+
+TEST (State, OnlyTheStartOfALongChunkIsRead)
+{
+    // 64 MB whose first 8 KB hold an attribute full of references, which JUCE's
+    // parser takes in a time that grows with its square, and whose rest cannot
+    // be read: a restore that copies, scans or parses it all faults.
+    constexpr size_t size = 64 << 20;
+    const auto page = (size_t) ::sysconf (_SC_PAGESIZE);
+    const auto readable = (8192 + page - 1) / page * page;
+    auto* bytes = static_cast<char*> (::mmap (nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
+    ASSERT_NE (bytes, MAP_FAILED);
+    ASSERT_EQ (::mprotect (bytes, readable, PROT_READ | PROT_WRITE), 0);
+
+    const auto header = chunkWithText ({}, 0x21324356, (int) size - 9);
+    const std::string_view head = "<MYPLUGINSETTINGS a=\"";
+    std::memcpy (bytes, header.getData(), 8);
+    std::memcpy (bytes + 8, head.data(), head.size());
+
+    for (auto i = head.size(); i < readable - 8; ++i)
+        bytes[8 + i] = "&amp;"[(i - head.size()) % 5];
+
+    TestHost host;
+    const ProcessorSnapshot before (host.processor());
+    host.processor().setStateInformation (bytes, (int) size);
+    EXPECT_TRUE (ProcessorSnapshot (host.processor()) == before);
+    ::munmap (bytes, size);
 }
