@@ -79,12 +79,16 @@ private:
         juce::int64 timeInSamples = 0;
     };
 
-    HostPosition readHostPosition() const;
+    HostPosition readHostPosition (int numFrames);
     void followTransport (const HostPosition&) noexcept;
     void processFrames (juce::AudioBuffer<double>& main, const juce::AudioBuffer<double>& sidechain,
                         const HostPosition&, bool mono) noexcept;
 
     juce::AudioBuffer<double> workingBuffer;
+
+    /** Where the transport is by the next block if the host says nothing then;
+        only the audio thread touches it. */
+    HostPosition expectedPosition;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VobrelAudioProcessor)
 };
