@@ -2,12 +2,16 @@
 
 //==============================================================================
 /** Who makes Vobrel, and where it reaches them: every address and name that
-    the update check, the update prompt and the About box use.
+    the update check, the update prompt and the About box use, and the e-mail
+    address that the build reads from here for the plug-in's metadata.
 */
 namespace MakerInfo
 {
     /** Host of the update server; the check always asks it over HTTPS. */
     inline constexpr const char* updateServer = "www.ferrowood-audio.com";
+
+    /** The maker's e-mail address, as the plug-in formats' metadata gives it to hosts. */
+    inline constexpr const char* email = "support@ferrowood-audio.com";
 
     /** Where the update prompt sends the user. */
     inline constexpr const char* webPage = "https://www.ferrowood-audio.com/vobrel";

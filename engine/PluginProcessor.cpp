@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
 
 namespace
 {
@@ -191,7 +192,7 @@ void VobrelAudioProcessor::processBlock (juce::AudioBuffer<double>& buffer, juce
         buffer.clear (channel, 0, buffer.getNumSamples());
 
     const bool mono = ! (main.count >= 2 && getTotalNumOutputChannels() >= 2);
-    const auto position = readHostPosition();
+    const auto position = readHostPosition (buffer.getNumSamples());
 
     followTransport (position);
 
@@ -218,19 +219,31 @@ VobrelAudioProcessor::BusChannels VobrelAudioProcessor::busView (juce::AudioBuff
     return { buffer.getArrayOfWritePointers() + firstChannel, numChannels };
 }
 
-VobrelAudioProcessor::HostPosition VobrelAudioProcessor::readHostPosition() const
+VobrelAudioProcessor::HostPosition VobrelAudioProcessor::readHostPosition (int numFrames)
 {
-    HostPosition result;
+    // A host may report the transport only when it changes (LV2's time extension
+    // allows it, and JUCE's LV2 wrapper then has no position for the blocks in
+    // between): the transport runs on as last reported. Before any report the
+    // host counts as stopped at the start.
+    auto result = expectedPosition;
 
-    // No play head or no position: the host counts as stopped at the start.
     if (auto* head = getPlayHead())
     {
         if (const auto info = head->getPosition())
         {
             result.isPlaying = info->getIsPlaying();
-            result.timeInSamples = info->getTimeInSamples().orFallback (0);
+
+            if (const auto time = info->getTimeInSamples())
+                result.timeInSamples = *time;
         }
     }
+
+    expectedPosition = result;
+
+    if (result.isPlaying && numFrames > 0)
+        expectedPosition.timeInSamples = result.timeInSamples > std::numeric_limits<juce::int64>::max() - numFrames
+                                             ? std::numeric_limits<juce::int64>::max()
+                                             : result.timeInSamples + numFrames;
 
     return result;
 }

@@ -87,7 +87,7 @@ private:
     };
 
     static BusChannels busView (juce::AudioBuffer<double>& buffer, int firstChannel, int numChannels) noexcept;
-    HostPosition readHostPosition() const;
+    HostPosition readHostPosition (int numFrames);
     void followTransport (const HostPosition&) noexcept;
     void processFrames (BusChannels main, BusChannels sidechain, int numFrames,
                         const HostPosition&, bool mono) noexcept;
@@ -105,6 +105,10 @@ private:
 
     juce::AudioBuffer<double> workingBuffer;
     Capacity workingCapacity { defaultWorkingChannels, defaultWorkingFrames };
+
+    /** Where the transport is by the next block if the host says nothing then;
+        only the audio thread touches it. */
+    HostPosition expectedPosition;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VobrelAudioProcessor)
 };

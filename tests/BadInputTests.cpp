@@ -113,8 +113,8 @@ TEST (BadInput, HostTimesAtTheEdgesOfTheRange)
     const auto input = makeSignal (2, 64, 1);
     host.act ([] (auto& p) { p.recordArmed = true; });
 
-    for (auto time : { std::numeric_limits<juce::int64>::max() - 64, std::numeric_limits<juce::int64>::min(),
-                       juce::int64 { -1 }, juce::int64 { 0 } })
+    for (auto time : { std::numeric_limits<juce::int64>::max() - 64, std::numeric_limits<juce::int64>::max(),
+                       std::numeric_limits<juce::int64>::min(), juce::int64 { -1 }, juce::int64 { 0 } })
     {
         host.block (input, {}, true, time);
         host.block (input, {}, false, time);

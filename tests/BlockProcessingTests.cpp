@@ -273,6 +273,46 @@ TEST (BlockProcessing, WithoutAPositionTheHostCountsAsStoppedAtZero)
     EXPECT_TRUE (p.recordArmed);
 }
 
+TEST (BlockProcessing, AHostReportingOnlyChangesGetsTheWholeRollAligned)
+{
+    constexpr int blocks = 100, n = 512, armedAt = 30;
+    TestHost host;
+    const auto input = makeSignal (2, blocks * n, 1);
+
+    // As an LV2 host may: a position when the roll starts and when it stops, none
+    // in between but for a few that tell the speed without the time.
+    const auto roll = [&] (const juce::AudioBuffer<float>& in, juce::int64 from, int armAt)
+    {
+        juce::AudioBuffer<float> out (2, blocks * n);
+
+        for (int b = 0; b < blocks; ++b)
+        {
+            if (b == armAt)
+                host.act ([] (auto& p) { p.recordArmed = true; });
+
+            host.playHead.reportsPosition = b == 0 || b % 10 == 5;
+            host.playHead.reportsTime = b == 0;
+            const auto result = host.block (slice (in, b * n, n), {}, true, from + b * n);
+
+            for (int c = 0; c < 2; ++c)
+                out.copyFrom (c, b * n, result, c, 0, n);
+        }
+
+        host.playHead.reportsPosition = host.playHead.reportsTime = true;
+        host.block (slice (in, 0, n), {}, false, from + blocks * n);
+        return out;
+    };
+
+    // Armed while rolling: the take starts where the transport has got to.
+    roll (input, kTakeStart, armedAt);
+    EXPECT_TRUE (host.processor().slotHasData[0]);
+    EXPECT_EQ (host.recorder().slotLeft (0).Size(), (blocks - armedAt) * n);
+
+    const auto take = slice (input, armedAt * n, (blocks - armedAt) * n);
+    const auto out = roll (makeSignal (2, blocks * n, 9), kTakeStart + armedAt * n + 1000, -1);
+    EXPECT_TRUE (bitIdentical (out, looped (take, 1000, blocks * n)));
+}
+
 TEST (BlockProcessing, PlayActiveFollowsTheRecorderAfterEveryFrame)
 {
     TestHost host;

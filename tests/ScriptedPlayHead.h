@@ -4,7 +4,7 @@
 
 //==============================================================================
 /** The play head a test or benchmark scripts: is-playing and position for the
-    next block, or no position at all. */
+    next block, a position without a time, or no position at all. */
 class ScriptedPlayHead final : public juce::AudioPlayHead
 {
 public:
@@ -15,11 +15,15 @@ public:
 
         PositionInfo info;
         info.setIsPlaying (playing);
-        info.setTimeInSamples (timeInSamples);
+
+        if (reportsTime)
+            info.setTimeInSamples (timeInSamples);
+
         return info;
     }
 
     bool playing = false;
     juce::int64 timeInSamples = 0;
     bool reportsPosition = true;
+    bool reportsTime = true;
 };
