@@ -1,5 +1,7 @@
 #include "CDSP.h"
 
+#include <algorithm>
+
 //==============================================================================
 CDSP::CDSP() noexcept
     : sequences { CSampleSequence { blocks }, CSampleSequence { blocks },
@@ -18,6 +20,22 @@ CDSP::~CDSP()
 
 void CDSP::ClearSlot (int slot, bool wakeWorker) noexcept
 {
+    readCursor = {};
     slotLeft (slot).Release (wakeWorker);
     slotRight (slot).Release (wakeWorker);
+}
+
+std::uint64_t CDSP::FindReadBlock() noexcept
+{
+    // Both channels or neither, as when recording: outside the shorter one nothing is read.
+    const auto length = std::min (currentLeft->Size(), currentRight->Size());
+
+    if (position < 0 || position >= length)
+        return UINT64_MAX;
+
+    const auto begin = position & ~(CSampleSequence::kChunkFrames - 1);
+    readCursor = { currentLeft, currentLeft->ChunkAt (position), currentRight->ChunkAt (position),
+                   static_cast<std::uint64_t> (begin),
+                   static_cast<std::uint64_t> (std::min (CSampleSequence::kChunkFrames, length - begin)) };
+    return static_cast<std::uint64_t> (position - begin);
 }

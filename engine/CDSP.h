@@ -57,12 +57,29 @@ public:
     CSampleSequence* currentLeft = &sequences[0];
     CSampleSequence* currentRight = &sequences[1];
 
+private:
+    /** Where playback reads: the storage block of each channel of one take that
+        holds frames begin to begin + frames - 1. Found again only when the position
+        leaves it or another take is selected; ClearSlot forgets it before the
+        storage goes. */
+    struct ReadCursor
+    {
+        const CSampleSequence* take = nullptr;
+        const double* left = nullptr;
+        const double* right = nullptr;
+        std::uint64_t begin = 0, frames = 0;
+    };
+
+    ReadCursor readCursor;
+
+public:
     /** Where the takes' memory comes from and goes to. */
     CBlockPool blocks;
 
 private:
     void Record (double inLeft, double inRight, std::int64_t hostTime, int slot) noexcept;
     void Play (double& left, double& right, std::int64_t hostTime, int slot) noexcept;
+    std::uint64_t FindReadBlock() noexcept;
 
     bool takeFull = false;   // the running take lost a frame for lack of memory
 
@@ -130,8 +147,6 @@ inline void CDSP::Record (double inLeft, double inRight, std::int64_t hostTime, 
 
 inline void CDSP::Play (double& left, double& right, std::int64_t hostTime, int slot) noexcept
 {
-    const auto length = currentLeft->Size();
-
     if (! playbackStarted)
     {
         playbackStarted = true;
@@ -139,17 +154,35 @@ inline void CDSP::Play (double& left, double& right, std::int64_t hostTime, int 
         // A difference too large for 64 bits lies outside any take as well.
         std::int64_t offset = 0;
 
-        if (__builtin_sub_overflow (hostTime, slotStartTime[slot], &offset) || offset < 0 || offset >= length)
+        if (__builtin_sub_overflow (hostTime, slotStartTime[slot], &offset) || offset < 0 || offset >= currentLeft->Size())
             offset = 0;
 
         position = offset;
     }
 
-    if (! isPaused && position < length && position < currentRight->Size())
+    if (! isPaused)
     {
-        left = (*currentLeft)[position];
-        right = (*currentRight)[position];
+        // Read the way recording writes: through the current block, not the directories.
+        // Most frames lie inside it with their successor, which is then inside the take too.
+        const auto offset = static_cast<std::uint64_t> (position) - readCursor.begin;
+
+        if (readCursor.take == currentLeft && offset + 1 < readCursor.frames)
+        {
+            left = readCursor.left[offset];
+            right = readCursor.right[offset];
+            ++position;
+            return;
+        }
+
+        // At the block's last frame, or outside it: find the block again.
+        const auto found = FindReadBlock();
+
+        if (found < readCursor.frames)
+        {
+            left = readCursor.left[found];
+            right = readCursor.right[found];
+        }
     }
 
-    position = position + 1 < length ? position + 1 : 0;
+    position = position + 1 < currentLeft->Size() ? position + 1 : 0;
 }

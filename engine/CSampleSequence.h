@@ -34,8 +34,14 @@ public:
     /** Element access; i must be below Size(). */
     double operator[] (std::int64_t i) const noexcept
     {
-        return directories[i >> kDirectoryShift]->chunks[(i >> kChunkShift) & (CBlockPool::kChunksPerDirectory - 1)]
-                          [i & (kChunkFrames - 1)];
+        return ChunkAt (i)[i & (kChunkFrames - 1)];
+    }
+
+    /** The storage block that holds sample i, which must be below Size(). It starts at
+        i rounded down to a multiple of kChunkFrames, and stays put until released. */
+    const double* ChunkAt (std::int64_t i) const noexcept
+    {
+        return directories[i >> kDirectoryShift]->chunks[(i >> kChunkShift) & (CBlockPool::kChunksPerDirectory - 1)];
     }
 
     /** Makes room for one more sample; false when storage cannot grow. */

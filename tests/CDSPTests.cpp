@@ -183,6 +183,24 @@ TEST (CDSP, TakeAcrossManyStorageBlocksPlaysBackExactly)
     EXPECT_EQ (rig.step (0, 0, false, true, false, 0).left, 0.0);
 }
 
+TEST (CDSP, PlaybackFollowsThePositionIntoAnyStorageBlock)
+{
+    Rig rig;
+    const auto n = CSampleSequence::kChunkFrames + 100;
+    rig.recordTake (0, 0, (int) n);
+
+    // Aligned into the second block, then paused until the position has wrapped into the first.
+    const auto start = CSampleSequence::kChunkFrames + 10;
+    EXPECT_EQ (rig.step (0, 0, false, true, false, start).left, (double) start);
+    rig.dsp.isPaused = true;
+
+    for (int k = 0; k < 100; ++k)
+        rig.step (0, 0, false, false, false, 0);
+
+    rig.dsp.isPaused = false;
+    EXPECT_EQ (rig.step (0, 0, false, true, false, 0).right, -(double) (start + 101 - n));
+}
+
 TEST (CDSP, PauseLetsThePositionRunOnAndPassesTheInput)
 {
     Rig rig;
@@ -260,6 +278,10 @@ TEST (CDSP, SlotChangeMovesTheCurrentPairEvenWhenIdle)
     rig.recordTake (0, 0, 3, 10);
     rig.recordTake (2, 0, 3, 20);
 
+    // Slot 0 has been read, then playback is stopped and slot 2 selected.
+    EXPECT_EQ (rig.step (0, 0, false, true, false, 0, 0).left, 10.0);
+    rig.dsp.playbackStarted = false;
+
     rig.step (0, 0, false, false, false, 0, 2);
     EXPECT_EQ (rig.dsp.currentLeft, &rig.dsp.slotLeft (2));
     EXPECT_EQ (rig.dsp.currentRight, &rig.dsp.slotRight (2));
@@ -300,6 +322,25 @@ TEST (CDSP, ClearSlotEmptiesAndReleasesOnlyThatSlot)
     rig.dsp.ClearSlot (2);
     rig.dsp.blocks.WaitUntilIdle();
     EXPECT_LT (rig.dsp.blocks.BlocksInUse(), inUse);
+}
+
+TEST (CDSP, DeletedAndReRecordedTakeIsReadAfresh)
+{
+    Rig rig;
+    rig.recordTake (0, 0, 10);
+    rig.step (0, 0, false, true, false, 0);
+
+    // Deleted between blocks as the editor does, with playback left started; then a shorter take.
+    rig.dsp.slotStartTime[0] = 0;
+    rig.dsp.ClearSlot (0);
+    rig.filled[0] = false;
+    rig.recordTake (0, 0, 3, 50);
+
+    std::vector<double> heard;
+    for (int k = 0; k < 7; ++k)
+        heard.push_back (rig.step (0, 0, false, true, false, 0).left);
+
+    EXPECT_EQ (heard, (std::vector<double> { 50, 51, 52, 50, 51, 52, 50 }));
 }
 
 TEST (CDSP, TakeKeepsWhatItHasWhenMemoryRunsOut)
