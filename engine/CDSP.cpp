@@ -13,7 +13,7 @@ CDSP::CDSP() noexcept
 
 CDSP::~CDSP()
 {
-    // The pool is the last member, so it goes first: empty the slots while it lives.
+    // The pool is declared after the slots, so it goes first: empty them while it lives.
     for (auto& sequence : sequences)
         sequence.FreeNow();
 }

@@ -57,6 +57,9 @@ public:
     CSampleSequence* currentLeft = &sequences[0];
     CSampleSequence* currentRight = &sequences[1];
 
+    /** Where the takes' memory comes from and goes to. */
+    CBlockPool blocks;
+
 private:
     /** Where playback reads: the storage block of each channel of one take that
         holds frames begin to begin + frames - 1. Found again only when the position
@@ -70,17 +73,11 @@ private:
         std::uint64_t begin = 0, frames = 0;
     };
 
-    ReadCursor readCursor;
-
-public:
-    /** Where the takes' memory comes from and goes to. */
-    CBlockPool blocks;
-
-private:
     void Record (double inLeft, double inRight, std::int64_t hostTime, int slot) noexcept;
     void Play (double& left, double& right, std::int64_t hostTime, int slot) noexcept;
     std::uint64_t FindReadBlock() noexcept;
 
+    ReadCursor readCursor;
     bool takeFull = false;   // the running take lost a frame for lack of memory
 
     CDSP (const CDSP&) = delete;
