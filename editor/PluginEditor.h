@@ -83,7 +83,7 @@ private:
     // Drawn for notificationBtn alone; detached from it before this goes.
     std::unique_ptr<CustomLookAndFeel_NoticationBtn> notificationLookAndFeel;
 
-    // Writes newVersionAvailable alone; cancelled and joined first thing in the destructor.
+    // Writes newVersionAvailable alone, and never again once cancelled, first thing in the destructor.
     UpdateCheck updateCheck;
 
     // The update prompt's "yes": tests put a recorder here instead of a browser.

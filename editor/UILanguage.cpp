@@ -4,26 +4,15 @@
  #include <CoreFoundation/CoreFoundation.h>
 #endif
 
+#if JUCE_LINUX || JUCE_BSD
+ #include "InstalledFace.h"
+#endif
+
 namespace UILanguage
 {
 
 namespace
 {
-    juce::StringArray getTypefaceCandidates (const juce::String& languageIdentifier)
-    {
-       #if JUCE_MAC || JUCE_WINDOWS
-        if (languageIdentifier.startsWith ("zh"))  return { "PingFang SC" };
-        if (languageIdentifier.startsWith ("ja"))  return { "Arial Unicode MS" };
-       #else
-        // JUCE's FreeType list skips .ttc collections, where Debian keeps Noto CJK,
-        // so single-file faces follow as fallbacks.
-        if (languageIdentifier.startsWith ("zh"))  return { "Noto Sans CJK SC", "Droid Sans Fallback" };
-        if (languageIdentifier.startsWith ("ja"))  return { "Noto Sans CJK JP", "IPAGothic", "Droid Sans Fallback" };
-       #endif
-
-        return {};
-    }
-
     juce::String getEnvironment (const char* name)
     {
         return juce::SystemStats::getEnvironmentVariable (name, {});
@@ -77,35 +66,55 @@ Texts getTexts (const juce::String& languageIdentifier)
     return Texts::english;
 }
 
-juce::String chooseTypeface (const juce::String& languageIdentifier, const juce::StringArray& installedFaces)
+juce::StringArray getTypefaceCandidates (const juce::String& languageIdentifier)
 {
-    const auto candidates = getTypefaceCandidates (languageIdentifier);
-
    #if JUCE_MAC || JUCE_WINDOWS
-    juce::ignoreUnused (installedFaces);
-    return candidates[0];
+    if (languageIdentifier.startsWith ("zh"))  return { "PingFang SC" };
+    if (languageIdentifier.startsWith ("ja"))  return { "Arial Unicode MS" };
    #else
-    // A face the framework cannot load would draw no text at all.
-    for (const auto& face : candidates)
-        if (installedFaces.contains (face))
-            return face;
+    // Hei (sans-serif) faces that draw Latin as well: JUCE has no per-glyph
+    // fallback, so the product name and credits come from the same face.
+    // Droid Sans Fallback has no Latin at all; it only keeps the language's own
+    // script readable where nothing better is installed.
+    if (languageIdentifier.startsWith ("zh"))  return { "Noto Sans CJK SC", "WenQuanYi Micro Hei", "Droid Sans Fallback" };
+    if (languageIdentifier.startsWith ("ja"))  return { "Noto Sans CJK JP", "IPAPGothic", "Droid Sans Fallback" };
+   #endif
 
     return {};
-   #endif
 }
+
+#if JUCE_LINUX || JUCE_BSD
+juce::Typeface::Ptr loadTypeface (const juce::String& languageIdentifier)
+{
+    for (const auto& family : getTypefaceCandidates (languageIdentifier))
+        if (auto face = InstalledFace::load (family))
+            return face;
+
+    return nullptr;
+}
+#endif
 
 void applyDefaultTypeface()
 {
     const auto language = getPreferredLanguage();
+    const auto candidates = getTypefaceCandidates (language);
 
-    // Most users need no face, and so no scan of the installed fonts.
-    if (getTypefaceCandidates (language).isEmpty())
+    // Most users need no face, and so no look at the installed fonts.
+    if (candidates.isEmpty())
         return;
 
-    const auto face = chooseTypeface (language, juce::Font::findAllTypefaceNames());
+    auto& lookAndFeel = juce::Desktop::getInstance().getDefaultLookAndFeel();
 
-    if (face.isNotEmpty())
-        juce::Desktop::getInstance().getDefaultLookAndFeel().setDefaultSansSerifTypefaceName (face);
+   #if JUCE_LINUX || JUCE_BSD
+    // A CJK face is megabytes: load it once, not for every editor.
+    if (candidates.contains (lookAndFeel.getTypefaceForFont (juce::Font())->getName()))
+        return;
+
+    if (auto face = loadTypeface (language))
+        lookAndFeel.setDefaultSansSerifTypeface (face);
+   #else
+    lookAndFeel.setDefaultSansSerifTypefaceName (candidates[0]);
+   #endif
 }
 
 } // namespace UILanguage

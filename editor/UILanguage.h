@@ -37,13 +37,18 @@ namespace UILanguage
     */
     Texts getTexts (const juce::String& languageIdentifier);
 
-    /** The sans-serif face to use for a language: a Chinese face for "zh...",
-        a Japanese one for "ja...", and an empty string (keep the framework's
-        default) for anything else or when no suitable face is installed.
-        installedFaces is what juce::Font::findAllTypefaceNames() lists.
+    /** The sans-serif faces to try for a language, best first: Chinese ones
+        for "zh...", Japanese ones for "ja...", and none (keep the framework's
+        default) for anything else.
     */
-    juce::String chooseTypeface (const juce::String& languageIdentifier,
-                                 const juce::StringArray& installedFaces);
+    juce::StringArray getTypefaceCandidates (const juce::String& languageIdentifier);
+
+   #if JUCE_LINUX || JUCE_BSD
+    /** The first candidate face for the language that is installed and
+        readable, loaded; nullptr when there is none.
+    */
+    juce::Typeface::Ptr loadTypeface (const juce::String& languageIdentifier);
+   #endif
 
     /** Sets the default look-and-feel's sans-serif face for the preferred
         language, or leaves it alone. It is never undone. Message thread only.

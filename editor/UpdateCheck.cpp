@@ -1,5 +1,9 @@
 #include "UpdateCheck.h"
 
+#include <juce_events/juce_events.h>
+
+#include <mutex>
+
 #if JUCE_LINUX || JUCE_BSD
  #include <curl/curl.h>
 #endif
@@ -35,13 +39,11 @@ public:
              && curl_easy_setopt (easy, CURLOPT_LOW_SPEED_TIME, timeOutSeconds) == CURLE_OK
              && curl_easy_setopt (easy, CURLOPT_WRITEFUNCTION, refuseBody) == CURLE_OK
              && curl_multi_add_handle (multi, easy) == CURLM_OK;
-
-       #if LIBCURL_VERSION_NUM >= 0x075700
-        // A name lookup still running must not hold up the cleanup.
-        curl_easy_setopt (easy, CURLOPT_QUICK_EXIT, 1L);
-       #endif
     }
 
+    /** Waits for a name lookup in progress to end: libcurl joins its resolver
+        thread here, unless CURLOPT_QUICK_EXIT, which this never sets, lets
+        that thread run on detached, and maybe past the module's unloading. */
     ~Request()
     {
         if (multi != nullptr && easy != nullptr)
@@ -135,10 +137,117 @@ private:
 #endif
 
 //==============================================================================
+struct UpdateCheck::Shared
+{
+    explicit Shared (std::atomic<bool>& f) : flag (f) {}
+
+    // Guards flag and request: cancel() comes from the message thread while the
+    // worker creates, uses or destroys the request.
+    std::mutex lock;
+    std::atomic<bool>& flag;
+    Request* request = nullptr;
+    std::atomic<bool> cancelled { false };
+
+    std::atomic<bool> finished { false };
+};
+
+//==============================================================================
+/** The thread of one request. It owns everything that it uses, so that it can
+    end on its own after its editor has gone. */
+class UpdateCheck::Worker final : public juce::Thread
+{
+public:
+    Worker (const juce::URL& u, std::shared_ptr<Shared> s)
+        : juce::Thread ("Vobrel update"), url (u), shared (std::move (s))
+    {
+    }
+
+private:
+    void run() override
+    {
+        if (auto request = std::make_unique<Request> (url); share (request.get()))
+        {
+            // Blocks until the server answers, the connection fails or cancel() wakes it.
+            const auto status = request->run (shared->cancelled);
+            report (status);
+        }
+
+        shared->finished = true;
+    }
+
+    /** Lets cancel() reach the request; false when cancelled already. */
+    bool share (Request* request)
+    {
+        const std::lock_guard<std::mutex> lock (shared->lock);
+
+        if (shared->cancelled)
+            return false;
+
+        shared->request = request;
+        return true;
+    }
+
+    void report (long status)
+    {
+        const std::lock_guard<std::mutex> lock (shared->lock);
+        shared->request = nullptr;
+
+        if (! shared->cancelled && status > 0)
+            shared->flag = (status == newVersionStatus);
+    }
+
+    const juce::URL url;
+    const std::shared_ptr<Shared> shared;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Worker)
+};
+
+//==============================================================================
+/** Every update-check thread of the process, closed editors' included. The
+    framework deletes this when it shuts down, before the host can unload the
+    module, and that waits for them all. Message thread only.
+*/
+class UpdateCheck::Workers final : public juce::DeletedAtShutdown
+{
+public:
+    Workers() = default;
+
+    ~Workers() override
+    {
+        for (auto* worker : workers)
+            worker->waitForThreadToExit (-1);
+
+        clearSingletonInstance();
+    }
+
+    /** Starts the thread and keeps it; false when it could not start. */
+    bool start (std::unique_ptr<Worker> worker)
+    {
+        for (int i = workers.size(); --i >= 0;)
+            if (! workers.getUnchecked (i)->isThreadRunning())
+                workers.remove (i);
+
+        if (! worker->startThread())
+            return false;
+
+        workers.add (worker.release());
+        return true;
+    }
+
+    JUCE_DECLARE_SINGLETON_SINGLETHREADED_MINIMAL (Workers)
+
+private:
+    juce::OwnedArray<Worker> workers;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Workers)
+};
+
+JUCE_IMPLEMENT_SINGLETON (UpdateCheck::Workers)
+
+//==============================================================================
 UpdateCheck::UpdateCheck (const juce::String& baseUrl, std::atomic<bool>& newVersionAvailable)
-    : juce::Thread ("Vobrel update check"),
-      url (getRequestUrl (baseUrl)),
-      flag (newVersionAvailable)
+    : url (getRequestUrl (baseUrl)),
+      shared (std::make_shared<Shared> (newVersionAvailable))
 {
 }
 
@@ -152,56 +261,25 @@ juce::URL UpdateCheck::getRequestUrl (const juce::String& baseUrl)
     return juce::URL (baseUrl + "/vobrel_update.php?v=" + JucePlugin_VersionString);
 }
 
+bool UpdateCheck::hasFinished() const noexcept
+{
+    return shared->finished.load();
+}
+
 //==============================================================================
 void UpdateCheck::start()
 {
     // Without a thread there is simply no check: the badge stays hidden.
-    if (! startThread())
-        finished = true;
+    if (! Workers::getInstance()->start (std::make_unique<Worker> (url, shared)))
+        shared->finished = true;
 }
 
 void UpdateCheck::cancel()
 {
-    {
-        const std::lock_guard<std::mutex> lock (requestLock);
-        cancelled = true;
+    // Never waits for the thread: a name lookup in progress cannot be cut short.
+    const std::lock_guard<std::mutex> lock (shared->lock);
+    shared->cancelled = true;
 
-        if (request != nullptr)
-            request->wake();
-    }
-
-    signalThreadShouldExit();
-    waitForThreadToExit (-1);
-}
-
-//==============================================================================
-void UpdateCheck::run()
-{
-    auto ownRequest = std::make_unique<Request> (url);
-
-    {
-        const std::lock_guard<std::mutex> lock (requestLock);
-
-        if (cancelled)
-        {
-            finished = true;
-            return;
-        }
-
-        request = ownRequest.get();
-    }
-
-    // Blocks until the server answers, the connection fails or cancel() wakes it.
-    const auto status = ownRequest->run (cancelled);
-
-    {
-        const std::lock_guard<std::mutex> lock (requestLock);
-        request = nullptr;
-
-        if (! cancelled && status > 0)
-            flag = (status == newVersionStatus);
-    }
-
-    ownRequest.reset();
-    finished = true;
+    if (shared->request != nullptr)
+        shared->request->wake();
 }

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 
 //==============================================================================
 /** Asks the maker's update server once, on a thread of its own, whether a
@@ -14,28 +13,33 @@
     other answer, or none, leaves it false. The owner calls cancel(), or
     destroys this object, before the flag goes.
 
-    cancel() ends a request in flight at once, whatever the server does, so
-    closing the editor never waits for a silent server's time-out.
+    cancel() returns at once, whatever the network does, and the flag is never
+    written after it. The request's thread then ends on its own: at once while
+    it connects or waits for an answer, or when a name lookup in progress ends,
+    which nothing can interrupt (the system resolver's time-out, about 10 s by
+    default). Such threads are joined when the framework shuts down, that is
+    when the host releases the plug-in's last instance, so none is left running
+    when the host unloads the module.
 */
-class UpdateCheck final : private juce::Thread
+class UpdateCheck final
 {
 public:
     /** baseUrl is scheme and host, e.g. "https://www.ferrowood-audio.com";
         the path and query are appended to it. */
     UpdateCheck (const juce::String& baseUrl, std::atomic<bool>& newVersionAvailable);
 
-    /** Cancels a request in flight and waits for the thread to end. */
-    ~UpdateCheck() override;
+    /** Cancels the request. */
+    ~UpdateCheck();
 
     /** Starts the single request. Call once. */
     void start();
 
-    /** Abandons the request and waits until the thread has ended; afterwards
-        the flag is never written again. Safe before, during or after start(). */
+    /** Abandons the request without waiting for its thread; afterwards the
+        flag is never written again. Safe before, during or after start(). */
     void cancel();
 
     /** True once the thread has done everything it will ever do. */
-    bool hasFinished() const noexcept      { return finished.load(); }
+    bool hasFinished() const noexcept;
 
     //==============================================================================
     static constexpr int connectionTimeoutMs = 3000;
@@ -45,22 +49,17 @@ public:
 private:
     //==============================================================================
     class Request;
+    class Worker;
+    class Workers;
+    struct Shared;
 
     /** The request's address for a base URL such as "https://host". */
     static juce::URL getRequestUrl (const juce::String& baseUrl);
 
-    void run() override;
-
     const juce::URL url;
-    std::atomic<bool>& flag;
 
-    // Guards request: cancel() comes from the message thread while the worker
-    // creates, uses or destroys it.
-    std::mutex requestLock;
-    Request* request = nullptr;
-    std::atomic<bool> cancelled { false };
-
-    std::atomic<bool> finished { false };
+    // Outlives this object while the thread still needs it.
+    const std::shared_ptr<Shared> shared;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (UpdateCheck)
 };

@@ -1,4 +1,6 @@
+#include "GlyphCheck.h"
 #include "PanelReading.h"
+#include "editor/InstalledFace.h"
 #include "editor/UILanguage.h"
 
 #include <gtest/gtest.h>
@@ -57,23 +59,17 @@ namespace
         return juce::Desktop::getInstance().getDefaultLookAndFeel().getTypefaceForFont (juce::Font (14.0f))->getName();
     }
 
-    /** One character drawn in a face, or a null image when nothing was drawn. */
-    juce::Image glyph (const juce::String& face, juce::juce_wchar character)
+    /** Back to the framework's own default face. */
+    void resetDefaultFace()
     {
-        juce::Image image (juce::Image::ARGB, 40, 40, true);
-        juce::Graphics g (image);
-        g.setColour (juce::Colours::black);
-        g.setFont (juce::Font (face, 30.0f, juce::Font::plain));
-        g.drawSingleLineText (juce::String::charToString (character), 5, 32);
+        auto& lookAndFeel = juce::Desktop::getInstance().getDefaultLookAndFeel();
+        lookAndFeel.setDefaultSansSerifTypefaceName ({});
+        lookAndFeel.setDefaultSansSerifTypeface (nullptr);
+    }
 
-        const juce::Image::BitmapData pixels (image, juce::Image::BitmapData::readOnly);
-
-        for (int y = 0; y < 40; ++y)
-            for (int x = 0; x < 40; ++x)
-                if (pixels.getPixelColour (x, y).getAlpha() > 0)
-                    return image;
-
-        return {};
+    juce::String nameOf (const juce::Typeface::Ptr& face)
+    {
+        return face != nullptr ? face->getName() : "<none>";
     }
 }
 
@@ -131,44 +127,68 @@ TEST (UILanguage, TextsTestJapaneseThenChineseCaseIncluded)
         EXPECT_EQ (UILanguage::getTexts (other), Texts::english) << other;
 }
 
-TEST (UILanguage, TypefaceIsAnInstalledFaceForChineseAndJapaneseOnly)
+TEST (UILanguage, ChineseAndJapaneseGetAHeiFaceFromTheNotoCollection)
 {
-    const juce::StringArray fallbacksOnly { "DejaVu Sans", "Droid Sans Fallback", "IPAGothic" };
-    EXPECT_EQ (UILanguage::chooseTypeface ("zh-Hans-CN", fallbacksOnly), "Droid Sans Fallback");
-    EXPECT_EQ (UILanguage::chooseTypeface ("ja-JP", fallbacksOnly), "IPAGothic");
-
-    const juce::StringArray withNoto { "Noto Sans CJK JP", "Noto Sans CJK SC", "IPAGothic", "Droid Sans Fallback" };
-    EXPECT_EQ (UILanguage::chooseTypeface ("zh-TW", withNoto), "Noto Sans CJK SC");
-    EXPECT_EQ (UILanguage::chooseTypeface ("ja", withNoto), "Noto Sans CJK JP");
+    // Both live in a .ttc, which JUCE's own font list cannot load.
+    EXPECT_EQ (nameOf (UILanguage::loadTypeface ("zh-Hans-CN")), "Noto Sans CJK SC") << "scripts/setup installs fonts-noto-cjk";
+    EXPECT_EQ (nameOf (UILanguage::loadTypeface ("zh-TW")), "Noto Sans CJK SC");
+    EXPECT_EQ (nameOf (UILanguage::loadTypeface ("ja-JP")), "Noto Sans CJK JP");
 
     for (auto* other : { "en-GB", "fr", "", "ZH-cn", "JA" })
-        EXPECT_EQ (UILanguage::chooseTypeface (other, withNoto), "") << other;
-
-    EXPECT_EQ (UILanguage::chooseTypeface ("ja-JP", { "DejaVu Sans" }), "");
+        EXPECT_EQ (UILanguage::loadTypeface (other), nullptr) << other;
 }
 
-TEST (UILanguage, ChosenFacesOnThisSystemDrawTheirScripts)
+TEST (UILanguage, ChosenFacesDrawTheirScriptAndLatinWithGlyphsOfTheirOwn)
 {
-    const auto installed = juce::Font::findAllTypefaceNames();
-
-    // Distinct glyphs, not one missing-glyph box drawn twice.
-    for (auto [language, first, second] : { std::tuple { "zh-CN", 0x65b0, 0x7248 },     // 新 版
-                                            std::tuple { "ja-JP", 0x3042, 0x30d0 } })   // あ バ
+    // The product name and the credits are Latin: without per-glyph fallback,
+    // the same face must draw them.
+    for (auto [language, sample] : { std::pair { "zh-CN", "\u65b0\u7248Vobrel 1.0.2 !?:" },          // 新版
+                                     std::pair { "ja-JP", "\u3042\u30d0Vobrel 1.0.2 !?:\uff1f" } })  // あバ？
     {
-        const auto face = UILanguage::chooseTypeface (language, installed);
-        ASSERT_TRUE (face.isNotEmpty()) << language << ": no CJK face that JUCE can load (scripts/setup installs them)";
-
-        const auto a = glyph (face, (juce::juce_wchar) first), b = glyph (face, (juce::juce_wchar) second);
-        ASSERT_TRUE (a.isValid() && b.isValid()) << face;
-        EXPECT_FALSE (samePixels (a, b)) << face;
+        const auto face = UILanguage::loadTypeface (language);
+        ASSERT_NE (face, nullptr) << language;
+        EXPECT_EQ (findGlyphFaults (face, juce::String (juce::CharPointer_UTF8 (sample))).joinIntoString ("; "), "") << language;
     }
+}
+
+TEST (InstalledFace, DamagedFontFilesGiveNoFace)
+{
+    const auto location = InstalledFace::find ("Noto Sans CJK SC");
+    ASSERT_TRUE (location.file.existsAsFile());
+    juce::MemoryBlock collection;
+    ASSERT_TRUE (location.file.loadFileAsData (collection));
+
+    auto extract = [] (const juce::MemoryBlock& data, int index)
+    {
+        juce::MemoryInputStream in (data, false);
+        return InstalledFace::extractFace (in, index);
+    };
+
+    EXPECT_GT (extract (collection, location.index).getSize(), 1000000u);
+    EXPECT_TRUE (extract (collection, -1).isEmpty());
+    EXPECT_TRUE (extract (collection, 1000).isEmpty());
+
+    // Cut short anywhere: in the header, in a table directory, or in the tables.
+    for (size_t size : { (size_t) 0, (size_t) 3, (size_t) 13, (size_t) 300, (size_t) 600, collection.getSize() / 2 })
+        EXPECT_TRUE (extract (juce::MemoryBlock (collection.getData(), size), location.index).isEmpty()) << size;
+
+    // A face count far beyond the data, and a table directory that runs on
+    // into other faces' directories and tables.
+    auto damaged = collection;
+    damaged[8] = (char) 0x7f;
+    EXPECT_TRUE (extract (damaged, 0x7f000000).isEmpty());
+
+    damaged = collection;
+    const auto firstDirectory = (size_t) juce::ByteOrder::bigEndianInt (collection.begin() + 12);
+    damaged[firstDirectory + 4] = (char) 0xff;
+    damaged[firstDirectory + 5] = (char) 0xff;
+    EXPECT_TRUE (extract (damaged, 0).isEmpty());
 }
 
 TEST (UILanguage, EditorSetsTheDefaultFaceForJapaneseButNotForEnglish)
 {
     VobrelAudioProcessor processor;
-    auto& lookAndFeel = juce::Desktop::getInstance().getDefaultLookAndFeel();
-    lookAndFeel.setDefaultSansSerifTypefaceName ({});
+    resetDefaultFace();
     const auto frameworkDefault = defaultFaceName();
 
     {
@@ -179,16 +199,14 @@ TEST (UILanguage, EditorSetsTheDefaultFaceForJapaneseButNotForEnglish)
     {
         LocaleEnvironment env (nullptr, nullptr, nullptr, "ja_JP.UTF-8");
         EditorScope editor (processor);
-        const auto expected = UILanguage::chooseTypeface ("ja-JP", juce::Font::findAllTypefaceNames());
-        ASSERT_TRUE (expected.isNotEmpty());
-        EXPECT_EQ (defaultFaceName(), expected);
+        EXPECT_EQ (defaultFaceName(), "Noto Sans CJK JP");
     }
     {
         // Nothing undoes it: a later English editor leaves the face as it is.
         LocaleEnvironment env (nullptr, nullptr, nullptr, "en_GB.UTF-8");
         EditorScope editor (processor);
-        EXPECT_NE (defaultFaceName(), frameworkDefault);
+        EXPECT_EQ (defaultFaceName(), "Noto Sans CJK JP");
     }
 
-    lookAndFeel.setDefaultSansSerifTypefaceName ({});
+    resetDefaultFace();
 }

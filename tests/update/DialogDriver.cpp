@@ -18,6 +18,40 @@ namespace
 
         return {};
     }
+
+    /** The test's own connection to the X server, apart from JUCE's. */
+    Display* testDisplay()
+    {
+        static Display* const display = XOpenDisplay (nullptr);
+        return display;
+    }
+
+    /** Sends the window an X message that JUCE ignores, so that JUCE reads its
+        connection again.
+
+        JUCE 7.0.5 waits for X events by polling its connection's socket. Events
+        that an Xlib round trip (such as a focus check's) has already taken off
+        the socket wait in Xlib's queue until more arrive: a person's next mouse
+        movement, or the XShm completions of any window that repaints. With no
+        repainting window and a single scripted click, they wait for ever.
+    */
+    void wakeEventLoop (juce::Component& topLevel)
+    {
+        auto* display = testDisplay();
+        auto* peer = topLevel.getPeer();
+
+        if (display == nullptr || peer == nullptr)
+            return;
+
+        XEvent event {};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = (Window) (juce::pointer_sized_uint) peer->getNativeHandle();
+        event.xclient.message_type = XInternAtom (display, "VOBREL_TEST_WAKE", False);
+        event.xclient.format = 32;
+
+        XSendEvent (display, event.xclient.window, False, NoEventMask, &event);
+        XFlush (display);
+    }
 }
 
 //==============================================================================
@@ -39,7 +73,7 @@ bool clickOnScreen (juce::Point<int> p)
 
 bool isViewableOnX (juce::Component& topLevel)
 {
-    static Display* const display = XOpenDisplay (nullptr);
+    auto* display = testDisplay();
     auto* peer = topLevel.getPeer();
 
     if (display == nullptr || peer == nullptr)
@@ -108,8 +142,11 @@ void DialogDriver::timerCallback()
             problems.add ("\"" + dialog->getName() + "\" stayed open after " + describe (answers[seen.size() - 1]));
             answered = nullptr;
             dialog->exitModalState (0);
+            return;
         }
 
+        // The answer's events may be waiting in Xlib's queue.
+        wakeEventLoop (*dialog);
         return;
     }
 

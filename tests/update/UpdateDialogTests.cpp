@@ -1,6 +1,7 @@
 // The update prompt and the About box on a real X server, clicked and keyed
 // through it; ctest runs each test under its own xvfb-run.
 
+#include "../editor/GlyphCheck.h"
 #include "DialogDriver.h"
 #include "UpdateTesting.h"
 
@@ -318,6 +319,16 @@ TEST_P (DialogTextTest, PromptAndAboutBoxSpeakTheLanguage)
     EXPECT_EQ (about.icon, juce::MessageBoxIconType::NoIcon);
 
     EXPECT_TRUE (opened.isEmpty());
+
+    // Every character of both, the warning icon's "!" included, in the face
+    // that the editor chose: no box, and no two characters alike.
+    juce::String shown ("!");
+
+    for (const auto& dialog : seen)
+        shown << dialog.title << dialog.message << dialog.buttons.joinIntoString ({});
+
+    const auto face = juce::Desktop::getInstance().getDefaultLookAndFeel().getTypefaceForFont (juce::Font (14.0f));
+    EXPECT_EQ (findGlyphFaults (face, shown).joinIntoString ("; "), "") << face->getName();
 }
 
 INSTANTIATE_TEST_SUITE_P (Languages, DialogTextTest,
