@@ -275,18 +275,20 @@ void VobrelAudioProcessor::processFrames (BusChannels main, BusChannels sidechai
     for (int i = 0; i < numFrames; ++i)
     {
         const bool fromSidechain = useSidechainInput.load (std::memory_order_relaxed);
+        const bool play = playActive.load (std::memory_order_relaxed);
 
         recorder.DoProcess (fromSidechain ? sideLeft[i] : mainLeft[i],
                             fromSidechain ? sideRight[i] : mainRight[i],
                             mainLeft + i, mainRight + i,
                             recordArmed.load (std::memory_order_relaxed),
-                            playActive.load (std::memory_order_relaxed),
+                            play,
                             position.isPlaying, position.timeInSamples,
                             currentSlot.load (std::memory_order_relaxed),
                             slotHasData.data(), mono);
 
-        if ((recorder.isRecording || (recorder.playbackStarted && ! recorder.isPaused))
-             && ! playActive.load (std::memory_order_relaxed))
+        // Only this thread writes playActive while a block runs (the editor's
+        // writes land between blocks), so the value just read still holds.
+        if (! play && (recorder.isRecording || (recorder.playbackStarted && ! recorder.isPaused)))
             playActive.store (true, std::memory_order_relaxed);
     }
 }
