@@ -39,10 +39,12 @@ export_frames=96000
 session="$work/session"
 name=vobrel_e2e
 
-# Ardour's settings, scripts and caches live in the work folder only.
-export XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" XDG_DATA_HOME="$work/data"
+# Ardour's settings, scripts and caches live in the work folder only, and so
+# does its home: it always searches ~/.vst3 (and ~/.lv2 without LV2_PATH),
+# where a user's installed copy of Vobrel must not stand in for the one built.
+export XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" XDG_DATA_HOME="$work/data" HOME="$work/home"
 plugins="$work/$format"
-mkdir -p "$XDG_CONFIG_HOME/ardour7/scripts" "$XDG_CONFIG_HOME/ardour7/export" "$XDG_CACHE_HOME" "$XDG_DATA_HOME" "$plugins"
+mkdir -p "$XDG_CONFIG_HOME/ardour7/scripts" "$XDG_CONFIG_HOME/ardour7/export" "$XDG_CACHE_HOME" "$XDG_DATA_HOME" "$HOME" "$plugins"
 cp "$here/vobrel_test_signal.lua" "$XDG_CONFIG_HOME/ardour7/scripts/"
 cp "$here/export/vobrel-float.format" "$here/export/vobrel-float.preset" "$XDG_CONFIG_HOME/ardour7/export/"
 
@@ -111,6 +113,16 @@ run_step() {
     return 1
 }
 
+# Ardour ran the bundle under test and no other plug-in binary (it also searches
+# /usr/lib/vst3 and /usr/local/lib/vst3, which no test may change).
+check_binaries() {
+    local binaries foreign
+    binaries=$(sed -n 's/^E2E BINARY //p' "$work/$1.log")
+    foreign=$(awk -v inside="$(realpath "$plugins")/" 'index($0, inside) != 1' <<< "$binaries")
+    [ -n "$binaries" ] || { echo "$format $1: Ardour loaded no plug-in binary"; return 1; }
+    [ -z "$foreign" ] || { echo "$format $1: Ardour loaded plug-in binaries from outside the build:"; echo "$foreign"; return 1; }
+}
+
 check_export() {
     python3 "$here/check_export.py" "$session/export/$1.wav" "$export_start" "$export_frames" 1 2
 }
@@ -118,9 +130,11 @@ check_export() {
 started=$(date +%s%N)
 
 run_step create || exit 1
+check_binaries create || exit 1
 check_export "$format-created" || exit 1
 python3 "$here/check_state.py" "$session" "$name" "$format" || exit 1
 run_step reopen || exit 1
+check_binaries reopen || exit 1
 grep -q "reopened with Vobrel in place" "$work/reopen.log" || { echo "reopen did not confirm Vobrel"; exit 1; }
 check_export "$format-reopened" || exit 1
 

@@ -38,6 +38,22 @@ local function wait_until (what, condition)
 	fail ("timed out waiting for " .. what)
 end
 
+-- Names every plug-in binary (a file in a .vst3 or .lv2 bundle) mapped into this
+-- process: the caller checks that Vobrel's is the one under test.
+local function print_plugin_binaries ()
+	local maps = io.open ("/proc/self/maps")
+	check (maps, "cannot read /proc/self/maps")
+	local seen = {}
+	for line in maps:lines () do
+		local path = line:match ("%s(/%S.*)$")
+		if path and not seen[path] and (path:find ("%.vst3/") or path:find ("%.lv2/")) then
+			seen[path] = true
+			print ("E2E BINARY " .. path)
+		end
+	end
+	maps:close ()
+end
+
 local function start_engine ()
 	local backend = AudioEngine:set_backend ("None (Dummy)", "", "")
 	check (backend and not backend:isnil (), "no dummy backend")
@@ -177,4 +193,5 @@ else
 	export (format .. "-reopened")
 end
 
+print_plugin_binaries ()
 print ("E2E DONE")

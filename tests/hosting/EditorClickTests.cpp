@@ -10,6 +10,7 @@
 
 #include "../PanelLooks.h"
 #include "../ScriptedPlayHead.h"
+#include "BuiltBinaries.h"
 #include "XScreen.h"
 
 #include <gtest/gtest.h>
@@ -29,6 +30,7 @@ using juce::int64;
 enum class Format { vst3, lv2 };
 
 const char* formatName (Format f)   { return f == Format::vst3 ? "VST3" : "LV2"; }
+juce::File builtBinary (Format f)   { return juce::File (f == Format::vst3 ? VOBREL_VST3_BINARY : VOBREL_LV2_BINARY); }
 void PrintTo (Format f, std::ostream* os)   { *os << formatName (f); }
 
 constexpr double sampleRate = 48000.0;
@@ -261,6 +263,7 @@ protected:
 
         plugin = createInstance();
         ASSERT_NE (plugin, nullptr);
+        ASSERT_EQ (wrongBinaries(), "");
         ASSERT_EQ (plugin->getChannelCountOfBus (true, 0), 2);
         ASSERT_EQ (plugin->getChannelCountOfBus (true, 1), 2);
 
@@ -300,9 +303,7 @@ protected:
             return result;
         }
 
-        // Only the bundle under test: an installed copy in ~/.lv2 must not stand in for it.
         const auto bundle = juce::File (VOBREL_LV2_BUNDLE);
-        setenv ("LV2_PATH", bundle.getParentDirectory().getFullPathName().toRawUTF8(), 1);
         lv2Format.searchPathsForPlugins (juce::FileSearchPath (bundle.getParentDirectory().getFullPathName()), false);
         lv2Format.findAllTypesForFile (types, VOBREL_LV2_URI);
 
@@ -375,6 +376,14 @@ protected:
             << editor->getWidth() << " x " << editor->getHeight();
 
         panel = { x, y, panelWidth, panelHeight };
+
+        // The editor comes from the binary that processes, the built one.
+        ASSERT_EQ (wrongBinaries(), "");
+    }
+
+    std::string wrongBinaries() const
+    {
+        return builtbinaries::whatIsWrongWithLoadedBinaries (builtBinary (GetParam())).toStdString();
     }
 
     void closeEditor()

@@ -4,13 +4,13 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "../ScriptedPlayHead.h"
+#include "BuiltBinaries.h"
 
 #include <pluginterfaces/vst/ivstcomponent.h>
 #include <pluginterfaces/vst/ivstunits.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -21,6 +21,7 @@ using juce::AudioChannelSet;
 enum class Format { vst3, lv2 };
 
 const char* formatName (Format f)    { return f == Format::vst3 ? "VST3" : "LV2"; }
+juce::File builtBinary (Format f)    { return juce::File (f == Format::vst3 ? VOBREL_VST3_BINARY : VOBREL_LV2_BINARY); }
 void PrintTo (Format f, std::ostream* os)   { *os << formatName (f); }
 
 //==============================================================================
@@ -50,9 +51,7 @@ public:
     {
         instance = this;
 
-        // Only the bundle under test: an installed copy in ~/.lv2 must not stand in for it.
         const auto lv2Bundle = juce::File (VOBREL_LV2_BUNDLE);
-        setenv ("LV2_PATH", lv2Bundle.getParentDirectory().getFullPathName().toRawUTF8(), 1);
         scanned = std::make_unique<Scanned>();
 
         // The module sits in <bundle>/Contents/<arch>-linux.
@@ -144,6 +143,7 @@ protected:
             << "the built " << formatName (GetParam()) << " binary should hold exactly one plug-in";
         plugin = Binaries::get()->create (GetParam());
         ASSERT_NE (plugin, nullptr);
+        ASSERT_EQ (builtbinaries::whatIsWrongWithLoadedBinaries (builtBinary (GetParam())).toStdString(), "");
         plugin->setPlayHead (&playHead);
     }
 
@@ -325,6 +325,7 @@ TEST_P (HostedBinary, IdentityIsVobrelFromFerrowoodAudio)
 TEST (LV2Search, FindsTheBundleUnderItsUri)
 {
     // The search reports every LV2 plug-in the host knows; ours must be among them, once.
+    EXPECT_GT (builtbinaries::confinedLV2Searches(), 0) << "JUCE's LV2 host searched folders outside the build";
     const auto& found = Binaries::get()->lv2Found();
     const auto first = found.indexOf (VOBREL_LV2_URI);
     ASSERT_GE (first, 0) << found.joinIntoString (", ");
