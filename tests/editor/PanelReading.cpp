@@ -58,15 +58,3 @@ PanelLooks readPanel (const juce::Image& image)
     return readPanel (image, bundledArt());
 }
 
-bool pumpUntil (const std::function<bool()>& condition, int maxMs)
-{
-    for (int waited = 0; waited < maxMs && ! condition(); waited += 10)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
-
-    return condition();
-}
-
-void pump (int ms)
-{
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (ms);
-}

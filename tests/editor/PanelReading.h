@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../MessageLoop.h"
 #include "../PanelLooks.h"
 #include "editor/PluginEditor.h"
 
@@ -34,8 +35,3 @@ PanelLooks readPanel (const juce::Image& panel);
 /** The decoded base art, temp1. */
 juce::Image baseArt();
 
-/** Runs the message loop in 10 ms steps until the condition holds, at most maxMs. */
-bool pumpUntil (const std::function<bool()>& condition, int maxMs);
-
-/** Runs the message loop for about ms milliseconds. */
-void pump (int ms);

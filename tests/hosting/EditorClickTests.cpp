@@ -8,6 +8,7 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include "../MessageLoop.h"
 #include "../PanelLooks.h"
 #include "../ScriptedPlayHead.h"
 #include "BuiltBinaries.h"
@@ -319,17 +320,6 @@ protected:
     }
 
     //==============================================================================
-    static void pump (int ms)   { juce::MessageManager::getInstance()->runDispatchLoopUntil (ms); }
-
-    /** Runs the message loop in 10 ms steps until the condition holds, at most maxMs. */
-    static bool pumpUntil (const std::function<bool()>& condition, int maxMs)
-    {
-        for (int waited = 0; waited < maxMs && ! condition(); waited += 10)
-            pump (10);
-
-        return condition();
-    }
-
     /** Opens the plug-in's editor as a host does, on a top-level window of its own,
         and finds the plug-in's panel on screen: the window of the plug-in's own X
         connection inside the host's. */

@@ -9,6 +9,8 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include "../MessageLoop.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -219,19 +221,6 @@ namespace
     bool isMapped (const juce::String& fileName)
     {
         return juce::File ("/proc/self/maps").loadFileAsString().contains ("/" + fileName);
-    }
-
-    bool pumpUntil (const std::function<bool()>& condition, int maxMs)
-    {
-        for (int waited = 0; waited < maxMs && ! condition(); waited += 10)
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
-
-        return condition();
-    }
-
-    double millisecondsSince (juce::int64 startTicks)
-    {
-        return juce::Time::highResolutionTicksToSeconds (juce::Time::getHighResolutionTicks() - startTicks) * 1000.0;
     }
 
     std::unique_ptr<juce::AudioPluginInstance> createVst3()

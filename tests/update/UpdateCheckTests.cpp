@@ -51,11 +51,6 @@ namespace
         EXPECT_TRUE (r.headers["User-Agent"].startsWith ("curl/")) << r.headers["User-Agent"];
         EXPECT_EQ (r.headers["Accept"], "*/*");
     }
-
-    double millisecondsSince (juce::int64 startTicks)
-    {
-        return juce::Time::highResolutionTicksToSeconds (juce::Time::getHighResolutionTicks() - startTicks) * 1000.0;
-    }
 }
 
 //==============================================================================

@@ -1,23 +1,5 @@
 #include "UpdateTesting.h"
 
-bool pumpUntil (const std::function<bool()>& condition, int maxMs)
-{
-    for (int waited = 0; waited <= maxMs; waited += 5)
-    {
-        if (condition())
-            return true;
-
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
-    }
-
-    return condition();
-}
-
-void pump (int ms)
-{
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (ms);
-}
-
 bool waitForCheck (VobrelAudioProcessorEditor& editor, int maxMs)
 {
     return pumpUntil ([&] { return UpdateTestAccess::checkHasFinished (editor); }, maxMs);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "editor/PluginEditor.h"
+#include "../MessageLoop.h"
 #include "TestServer.h"
 
 #include <functional>
@@ -19,12 +20,6 @@ struct UpdateTestAccess
         e.openInBrowser = std::move (open);
     }
 };
-
-/** Runs the message loop in 5 ms steps until the condition holds, at most maxMs. */
-bool pumpUntil (const std::function<bool()>& condition, int maxMs);
-
-/** Runs the message loop for about ms milliseconds. */
-void pump (int ms);
 
 /** Waits (bounded) until the editor's update check has ended. */
 bool waitForCheck (VobrelAudioProcessorEditor&, int maxMs = 10000);
