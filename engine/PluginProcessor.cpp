@@ -78,12 +78,10 @@ VobrelAudioProcessor::VobrelAudioProcessor()
                           .withInput ("Input", juce::AudioChannelSet::stereo(), true)
                           .withOutput ("Output", juce::AudioChannelSet::stereo(), true)
                           .withInput ("Sidechain", juce::AudioChannelSet::stereo(), true)),
-      dsp (std::make_unique<CDSP>()),
-      workingBuffer (defaultWorkingChannels, defaultWorkingFrames)
+      dsp (std::make_unique<CDSP>())
 {
-    // Sized and touched here, so that blocks of a usual size never allocate or
-    // page-fault on the audio thread.
-    workingBuffer.clear();
+    // Blocks of a usual size need nothing more, even in a host that never prepares.
+    prepareWorkingBuffer (0);
 }
 
 VobrelAudioProcessor::~VobrelAudioProcessor()
@@ -94,7 +92,16 @@ VobrelAudioProcessor::~VobrelAudioProcessor()
 //==============================================================================
 const juce::String VobrelAudioProcessor::getName() const    { return "Vobrel"; }
 
-void VobrelAudioProcessor::prepareToPlay (double, int)      {}
+void VobrelAudioProcessor::prepareToPlay (double, int maximumExpectedSamplesPerBlock)
+{
+    prepareWorkingBuffer (maximumExpectedSamplesPerBlock);
+}
+
+void VobrelAudioProcessor::processorLayoutsChanged()
+{
+    prepareWorkingBuffer (getBlockSize());
+}
+
 void VobrelAudioProcessor::releaseResources()                {}
 
 double VobrelAudioProcessor::getTailLengthSeconds() const   { return 0.0; }
@@ -148,40 +155,96 @@ void VobrelAudioProcessor::stopAll() noexcept
 }
 
 //==============================================================================
-void VobrelAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
+void VobrelAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
-    if (! fitWorkingBuffer (buffer.getNumChannels(), buffer.getNumSamples()))
-        return;  // no memory for the copy: the block passes through as it came
-
-    workingBuffer.makeCopyOf (buffer, true);
-    processBlock (workingBuffer, midi);
-    buffer.makeCopyOf (workingBuffer, true);
-}
-
-bool VobrelAudioProcessor::fitWorkingBuffer (int numChannels, int numSamples) noexcept
-{
-    if (numChannels <= workingCapacity.channels && numSamples <= workingCapacity.frames)
-        return true;  // a copy this size reuses the storage and allocates nothing
-
-    // A larger block than any before. The new storage is made aside, so that a
-    // failure leaves the old one whole: juce::AudioBuffer::setSize frees it first.
-    const Capacity wanted { juce::jmax (numChannels, workingCapacity.channels),
-                            juce::jmax (numSamples, workingCapacity.frames) };
-
+    // Nothing thrown may reach the host: on any failure the block passes through as it came.
     try
     {
-        juce::AudioBuffer<double> grown (wanted.channels, wanted.frames);
-        workingBuffer = std::move (grown);
-        workingCapacity = wanted;
-        return true;
+        if (! fitWorkingBuffer (buffer.getNumChannels(), buffer.getNumSamples()))
+            return;
+
+        workingBuffer->makeCopyOf (buffer, true);
+        process (*workingBuffer);
+        buffer.makeCopyOf (*workingBuffer, true);
     }
-    catch (...)
-    {
-        return false;
-    }
+    catch (...) {}
 }
 
 void VobrelAudioProcessor::processBlock (juce::AudioBuffer<double>& buffer, juce::MidiBuffer&)
+{
+    try
+    {
+        process (buffer);
+    }
+    catch (...) {}
+}
+
+//==============================================================================
+VobrelAudioProcessor::WorkingBuffer VobrelAudioProcessor::makeWorkingBuffer (Capacity capacity) noexcept
+{
+    try
+    {
+        // Sized with setSize, which reckons the storage exactly as the copy of a
+        // block does later: any smaller block then fits without reallocating
+        // (the constructor reckons a few bytes less).
+        auto buffer = std::make_unique<juce::AudioBuffer<double>>();
+        buffer->setSize (capacity.channels, capacity.frames);
+
+        // Touched here, so that the audio thread takes no page faults.
+        buffer->setNotClear();
+        buffer->clear();
+        return buffer;
+    }
+    catch (...)
+    {
+        return nullptr;
+    }
+}
+
+void VobrelAudioProcessor::prepareWorkingBuffer (int maximumFrames)
+{
+    // The wrappers hand every input and output channel over in one buffer.
+    const Capacity wanted { juce::jmax (defaultWorkingCapacity.channels, getTotalNumInputChannels(), getTotalNumOutputChannels()),
+                            juce::jmax (defaultWorkingCapacity.frames, maximumFrames) };
+
+    if (workingBuffer != nullptr && wanted == workingCapacity)
+        return;
+
+    auto fresh = makeWorkingBuffer (wanted);
+
+    if (fresh == nullptr)
+        return;  // no memory now: a larger block tries again, or passes through
+
+    {
+        const juce::ScopedLock betweenBlocks (getCallbackLock());
+        std::swap (workingBuffer, fresh);
+        workingCapacity = wanted;
+    }
+
+    // The old buffer is freed here, once the lock is released.
+}
+
+bool VobrelAudioProcessor::fitWorkingBuffer (int numChannels, int numFrames) noexcept
+{
+    if (workingBuffer != nullptr && workingCapacity.holds (numChannels, numFrames))
+        return true;  // the copy reuses the storage and allocates nothing
+
+    // More than the host announced: one growth, here. The new buffer is made
+    // aside, so a failure leaves the old one whole.
+    const Capacity wanted { juce::jmax (numChannels, workingCapacity.channels),
+                            juce::jmax (numFrames, workingCapacity.frames) };
+    auto grown = makeWorkingBuffer (wanted);
+
+    if (grown == nullptr)
+        return false;
+
+    workingBuffer = std::move (grown);
+    workingCapacity = wanted;
+    return true;
+}
+
+//==============================================================================
+void VobrelAudioProcessor::process (juce::AudioBuffer<double>& buffer)
 {
     const auto mainChannels = getChannelCountOfBus (true, 0);
     const auto main = busView (buffer, 0, mainChannels);

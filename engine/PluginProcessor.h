@@ -27,6 +27,7 @@ public:
 
     void prepareToPlay (double sampleRate, int maximumExpectedSamplesPerBlock) override;
     void releaseResources() override;
+    void processorLayoutsChanged() override;
 
     void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
     void processBlock (juce::AudioBuffer<double>&, juce::MidiBuffer&) override;
@@ -87,24 +88,33 @@ private:
     };
 
     static BusChannels busView (juce::AudioBuffer<double>& buffer, int firstChannel, int numChannels) noexcept;
+    void process (juce::AudioBuffer<double>&);
     HostPosition readHostPosition (int numFrames);
     void followTransport (const HostPosition&) noexcept;
     void processFrames (BusChannels main, BusChannels sidechain, int numFrames,
                         const HostPosition&, bool mono) noexcept;
-    bool fitWorkingBuffer (int numChannels, int numSamples) noexcept;
 
-    // The 64-bit copy of each block, kept between blocks. It starts large enough
-    // for the default buses and the block sizes hosts commonly use.
-    static constexpr int defaultWorkingChannels = 4;
-    static constexpr int defaultWorkingFrames = 8192;
-
+    //==============================================================================
     struct Capacity
     {
         int channels, frames;
+
+        bool holds (int numChannels, int numFrames) const noexcept   { return numChannels <= channels && numFrames <= frames; }
+        bool operator== (const Capacity& o) const noexcept            { return channels == o.channels && frames == o.frames; }
     };
 
-    juce::AudioBuffer<double> workingBuffer;
-    Capacity workingCapacity { defaultWorkingChannels, defaultWorkingFrames };
+    using WorkingBuffer = std::unique_ptr<juce::AudioBuffer<double>>;
+
+    static WorkingBuffer makeWorkingBuffer (Capacity) noexcept;
+    void prepareWorkingBuffer (int maximumFrames);
+    bool fitWorkingBuffer (int numChannels, int numFrames) noexcept;
+
+    // The 64-bit copy of each block, kept between blocks and sized off the audio
+    // thread for what the host announced; never smaller than this.
+    static constexpr Capacity defaultWorkingCapacity { 4, 8192 };
+
+    WorkingBuffer workingBuffer;
+    Capacity workingCapacity {};
 
     /** Where the transport is by the next block if the host says nothing then;
         only the audio thread touches it. */

@@ -128,6 +128,21 @@ TEST (AudioThread, NeitherAllocatesNorMapsAtAnyStepOfATakesLife)
     expectNone (rig.roll (1), "delete during playback");
 }
 
+TEST (AudioThread, BlocksUpToTheAnnouncedSizeCostNoCallsInAnyOrder)
+{
+    Rig rig;
+    rig.host.prepare (48000.0, 16384);
+
+    for (const int frames : { 512, 8192, 512, 8192, 16384, 64, 16384, 8191, 8192 })
+    {
+        rig.setBlockSize (frames);
+        expectNone (rig.onAudioThread (1, false), ("a block of " + std::to_string (frames) + " frames").c_str());
+    }
+
+    Rig surround (Set::create5point1());   // the layout, too, is known before the first block
+    expectNone (surround.onAudioThread (1, false), "first block, 5.1 sidechain");
+}
+
 TEST (AudioThread, MemoryRunningOutMidTakeCostsNoCallsAndTheTakeStopsGrowing)
 {
     Rig rig;
@@ -151,7 +166,7 @@ TEST (AudioThread, AWideSidechainCostsNoCalls)
     Rig rig (Set::discreteChannels (40));
     ASSERT_EQ (rig.host.sidechainChannels(), 40);
 
-    rig.onAudioThread (1, false);
+    expectNone (rig.onAudioThread (1, false), "first block, 40-channel sidechain");
     rig.host.act ([] (auto& p) { p.useSidechainInput = true; });
     rig.armRecord();
     expectNone (rig.roll (1), "40-channel sidechain");
@@ -161,20 +176,18 @@ TEST (AudioThread, AWideSidechainCostsNoCalls)
 TEST (StarvedMachine, AFailedGrowthOfTheWorkingCopyPassesTheBlockAndLeavesTheNextOnesWhole)
 {
     Rig rig;
-    rig.setBlockSize (16384);
-    const auto input = rig.buffer;
 
-    ThreadCalls::refuseAllocationsOver = 64 * 1024;
-    rig.onAudioThread (1, false);
-    ThreadCalls::refuseAllocationsOver = 0;
-    EXPECT_TRUE (bitIdentical (rig.buffer, input));
+    int blocks = 0;
 
-    for (const int frames : { 16384, 64, 16384 })
+    // Memory refused from a smaller block on, up to a block larger than announced; then back.
+    for (const int frames : { 64, 8192, 16384, 16384, 64, 16384 })
     {
         rig.setBlockSize (frames);
-        const auto next = rig.buffer;
+        const auto input = rig.buffer;
+        ThreadCalls::refuseAllocationsOver = ++blocks <= 3 ? 64 * 1024 : 0;
         rig.onAudioThread (1, false);
-        EXPECT_TRUE (bitIdentical (rig.buffer, next)) << frames;
+        ThreadCalls::refuseAllocationsOver = 0;
+        EXPECT_TRUE (bitIdentical (rig.buffer, input)) << frames;
     }
 }
 
