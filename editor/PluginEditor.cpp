@@ -186,17 +186,24 @@ void VobrelAudioProcessorEditor::buttonClicked (juce::Button* button)
     if (button == &recordBtn)
         processor.dsp->blocks.Prime();
 
-    // Everything else runs whole between two blocks, its test included.
-    const juce::ScopedLock betweenBlocks (processor.getCallbackLock());
+    {
+        // Everything else runs whole between two blocks, its test included.
+        const juce::ScopedLock betweenBlocks (processor.getCallbackLock());
 
-    if (button == &powerBtn)        switchPower();
-    else if (button == &stopBtn)    processor.stopAll();
-    else if (button == &recordBtn)  armRecord();
-    else if (button == &playBtn)    playOrPause();
-    else if (button == &slotABtn)   selectSlot (0);
-    else if (button == &slotBBtn)   selectSlot (1);
-    else if (button == &slotCBtn)   selectSlot (2);
-    else if (button == &slotDBtn)   selectSlot (3);
+        if (button == &powerBtn)        switchPower();
+        else if (button == &stopBtn)    processor.stopAll (false);
+        else if (button == &recordBtn)  armRecord();
+        else if (button == &playBtn)    playOrPause();
+        else if (button == &slotABtn)   selectSlot (0);
+        else if (button == &slotBBtn)   selectSlot (1);
+        else if (button == &slotCBtn)   selectSlot (2);
+        else if (button == &slotDBtn)   selectSlot (3);
+    }
+
+    // A take that Stop or power-off ended gives back the storage it did not
+    // use; the worker that frees it is woken once the lock is gone.
+    if (button == &stopBtn || button == &powerBtn)
+        processor.dsp->blocks.Wake();
 }
 
 bool VobrelAudioProcessorEditor::flip (std::atomic<bool>& flag) noexcept
@@ -211,7 +218,7 @@ void VobrelAudioProcessorEditor::switchPower()
     const bool wasOn = flip (processor.powerOn);
 
     if (wasOn)
-        processor.stopAll();
+        processor.stopAll (false);
 }
 
 void VobrelAudioProcessorEditor::armRecord()

@@ -25,6 +25,15 @@ void CDSP::ClearSlot (int slot, bool wakeWorker) noexcept
     slotRight (slot).Release (wakeWorker);
 }
 
+bool CDSP::EndTake (int slot, bool wakeWorker) noexcept
+{
+    isRecording = false;
+    readCursor = {};
+    slotLeft (slot).ReleaseUnused (wakeWorker);
+    slotRight (slot).ReleaseUnused (wakeWorker);
+    return slotLeft (slot).Size() > 0;
+}
+
 std::uint64_t CDSP::FindReadBlock() noexcept
 {
     // Both channels or neither, as when recording: outside the shorter one nothing is read.

@@ -37,6 +37,10 @@ public:
         lock, pass false and call blocks.Wake() once the lock is released. */
     void ClearSlot (int slot, bool wakeWorker = true) noexcept;
 
+    /** Ends the running take in a slot: gives back the storage it did not write
+        over, as ClearSlot() does, and says whether it holds a frame. */
+    bool EndTake (int slot, bool wakeWorker = true) noexcept;
+
     CSampleSequence& slotLeft (int slot) noexcept              { return sequences[2 * slot]; }
     CSampleSequence& slotRight (int slot) noexcept             { return sequences[2 * slot + 1]; }
     const CSampleSequence& slotLeft (int slot) const noexcept  { return sequences[2 * slot]; }
@@ -122,7 +126,12 @@ inline void CDSP::Record (double inLeft, double inRight, std::int64_t hostTime, 
         slotStartTime[slot] = hostTime;
         position = 0;
         takeFull = false;
-        ClearSlot (slot);
+
+        // The new take writes over the old one's storage: memory at hand, so it
+        // neither waits for the old take to be freed nor goes short for it.
+        readCursor = {};
+        currentLeft->Rewind();
+        currentRight->Rewind();
     }
 
     // Both channels or neither. Once a frame is lost the take stops growing, so

@@ -1,6 +1,17 @@
 #include "CSampleSequence.h"
 
 //==============================================================================
+bool CSampleSequence::NextChunk() noexcept
+{
+    // Blocks already held are written over before the storage grows.
+    if (size == capacity && ! Grow())
+        return false;
+
+    lastChunk = Chunk (size);
+    writeEnd = size + kChunkFrames;
+    return true;
+}
+
 bool CSampleSequence::Grow() noexcept
 {
     const auto chunk = capacity >> kChunkShift;
@@ -28,7 +39,6 @@ bool CSampleSequence::Grow() noexcept
         return false;
 
     directories[directory]->chunks[chunk & (CBlockPool::kChunksPerDirectory - 1)] = samples;
-    lastChunk = samples;
     capacity += kChunkFrames;
     return true;
 }
@@ -44,6 +54,7 @@ CBlockPool::Directory* CSampleSequence::Detach() noexcept
     size = 0;
     capacity = 0;
     lastChunk = nullptr;
+    writeEnd = 0;
     return chain;
 }
 
@@ -55,4 +66,54 @@ void CSampleSequence::Release (bool wakeWorker) noexcept
 void CSampleSequence::FreeNow() noexcept
 {
     blocks.FreeChain (Detach());
+}
+
+void CSampleSequence::ReleaseUnused (bool wakeWorker) noexcept
+{
+    constexpr int perDirectory = CBlockPool::kChunksPerDirectory;
+    const auto used = (size + kChunkFrames - 1) >> kChunkShift;   // blocks holding samples
+
+    if (used == 0)
+    {
+        Release (wakeWorker);
+        return;
+    }
+
+    if (used == capacity >> kChunkShift)
+        return;
+
+    // Whole directories past the last one in use go as they are, still linked.
+    const auto last = static_cast<int> ((used - 1) / perDirectory);
+    auto* directory = directories[last];
+    auto* unused = directory->next;
+    directory->next = nullptr;
+
+    for (int i = last + 1; i < numDirectories; ++i)
+        directories[i] = nullptr;
+
+    numDirectories = last + 1;
+
+    // The unused blocks that the last one lists go too: the first of them becomes
+    // the directory that lists the others, so that giving them back takes no memory.
+    const auto first = static_cast<int> (used - static_cast<std::int64_t> (last) * perDirectory);
+
+    if (first < perDirectory && directory->chunks[first] != nullptr)
+    {
+        auto* list = reinterpret_cast<CBlockPool::Directory*> (directory->chunks[first]);
+        directory->chunks[first] = nullptr;
+        int listed = 0;
+
+        for (int i = first + 1; i < perDirectory && directory->chunks[i] != nullptr; ++i)
+        {
+            list->chunks[listed++] = directory->chunks[i];
+            directory->chunks[i] = nullptr;
+        }
+
+        list->chunks[listed] = nullptr;
+        list->next = unused;
+        unused = list;
+    }
+
+    capacity = used << kChunkShift;
+    blocks.Retire (unused, wakeWorker);
 }

@@ -9,7 +9,8 @@
 
     Storage grows a block at a time, so appending never moves what is already
     recorded, and Release() hands the whole storage to the pool's worker in
-    constant time. Not thread-safe: the recorder's callers see to exclusion.
+    constant time. Rewind() keeps the storage for the sequence to be written
+    over. Not thread-safe: the recorder's callers see to exclusion.
 */
 class CSampleSequence
 {
@@ -39,15 +40,12 @@ public:
 
     /** The storage block that holds sample i, which must be below Size(). It starts at
         i rounded down to a multiple of kChunkFrames, and stays put until released. */
-    const double* ChunkAt (std::int64_t i) const noexcept
-    {
-        return directories[i >> kDirectoryShift]->chunks[(i >> kChunkShift) & (CBlockPool::kChunksPerDirectory - 1)];
-    }
+    const double* ChunkAt (std::int64_t i) const noexcept   { return Chunk (i); }
 
     /** Makes room for one more sample; false when storage cannot grow. */
     bool Reserve() noexcept
     {
-        return size < capacity || Grow();
+        return size < writeEnd || NextChunk();
     }
 
     /** Appends after a successful Reserve(). */
@@ -74,7 +72,26 @@ public:
     /** Like Release(), but frees the memory on the calling thread. */
     void FreeNow() noexcept;
 
+    /** Empties the sequence but keeps its storage, to be written over from the start. */
+    void Rewind() noexcept
+    {
+        size = 0;
+        writeEnd = 0;
+        lastChunk = nullptr;
+    }
+
+    /** Gives back the storage beyond the samples held (after a Rewind(), what
+        was not written over), in constant memory; the worker frees it, as with
+        Release(). */
+    void ReleaseUnused (bool wakeWorker = true) noexcept;
+
 private:
+    double* Chunk (std::int64_t i) const noexcept
+    {
+        return directories[i >> kDirectoryShift]->chunks[(i >> kChunkShift) & (CBlockPool::kChunksPerDirectory - 1)];
+    }
+
+    bool NextChunk() noexcept;
     bool Grow() noexcept;
     CBlockPool::Directory* Detach() noexcept;
 
@@ -83,6 +100,7 @@ private:
     int numDirectories = 0;
     std::int64_t size = 0, capacity = 0;
     double* lastChunk = nullptr;   // where the next appended sample goes
+    std::int64_t writeEnd = 0;     // where lastChunk ends
 
     CSampleSequence (const CSampleSequence&) = delete;
     CSampleSequence& operator= (const CSampleSequence&) = delete;

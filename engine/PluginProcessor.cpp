@@ -130,7 +130,7 @@ bool VobrelAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) c
 }
 
 //==============================================================================
-void VobrelAudioProcessor::stopAll() noexcept
+void VobrelAudioProcessor::stopAll (bool wakeWorker) noexcept
 {
     recordArmed = false;
     playActive = false;
@@ -138,13 +138,10 @@ void VobrelAudioProcessor::stopAll() noexcept
 
     if (dsp->isRecording)
     {
-        dsp->isRecording = false;
-
-        // A take that could not store a single frame leaves its slot empty.
+        // A take that could not store a single frame leaves its slot empty,
+        // whatever the slot held before.
         const auto slot = currentSlot.load();
-
-        if (dsp->slotLeft (slot).Size() > 0)
-            slotHasData[(size_t) slot] = true;
+        slotHasData[(size_t) slot] = dsp->EndTake (slot, wakeWorker);
     }
 
     dsp->playbackStarted = false;

@@ -53,8 +53,9 @@ public:
 
     //==============================================================================
     /** The one stop sequence: transport following, Stop and power-off all run it.
-        Call it on the audio thread, or under getCallbackLock(). */
-    void stopAll() noexcept;
+        Call it on the audio thread, or under getCallbackLock(); under the lock,
+        pass false and call dsp->blocks.Wake() once the lock is released. */
+    void stopAll (bool wakeWorker = true) noexcept;
 
     //==============================================================================
     std::atomic<bool> powerOn { true };

@@ -102,3 +102,32 @@ TEST (CSampleSequence, ReleasesTheWorkerCannotTakeYetAreKeptNotFreedByTheCaller)
     pool.WaitUntilIdle();
     EXPECT_EQ (pool.BlocksInUse(), 0u);
 }
+
+TEST (CSampleSequence, RewoundWritesOverItsOwnBlocksThenGivesBackTheRest)
+{
+    CBlockPool pool;   // never primed: every block in use is the sequence's
+    CSampleSequence sequence (pool);
+    const auto k = CSampleSequence::kChunkFrames;
+
+    for (std::int64_t i = 0; i < 5 * k; ++i)
+        ASSERT_TRUE (sequence.Append ((double) i));
+
+    ASSERT_EQ (pool.BlocksInUse(), 6u);   // a directory and five blocks
+
+    sequence.Rewind();
+    pool.SetBlockLimit (0);   // no memory: the blocks it holds still serve
+
+    for (std::int64_t i = 0; i < k + 3; ++i)
+        ASSERT_TRUE (sequence.Append ((double) -i));
+
+    sequence.ReleaseUnused();
+    pool.WaitUntilIdle();
+    EXPECT_EQ (sequence.Capacity(), 2 * k);
+    EXPECT_EQ (pool.BlocksInUse(), 3u);
+    EXPECT_EQ (sequence[k + 2], (double) -(k + 2));
+
+    sequence.Rewind();
+    sequence.ReleaseUnused();
+    pool.WaitUntilIdle();
+    EXPECT_EQ (pool.BlocksInUse(), 0u);
+}

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 namespace
@@ -90,6 +93,29 @@ namespace
         const std::filesystem::directory_iterator tasks ("/proc/self/task");
         return (int) std::distance (begin (tasks), end (tasks));
     }
+
+    /** The kernel refuses memory beyond what the process holds now plus `headroom`. */
+    struct AddressSpaceLimit
+    {
+        explicit AddressSpaceLimit (std::size_t headroom)
+        {
+            std::ifstream status ("/proc/self/status");
+            std::string line;
+
+            while (std::getline (status, line))
+                if (line.rfind ("VmSize:", 0) == 0)
+                    held = std::stoul (line.substr (7)) * 1024;
+
+            getrlimit (RLIMIT_AS, &saved);
+            const rlimit limit { held + headroom, saved.rlim_max };
+            EXPECT_EQ (setrlimit (RLIMIT_AS, &limit), 0);
+        }
+
+        ~AddressSpaceLimit()   { setrlimit (RLIMIT_AS, &saved); }
+
+        std::size_t held = 0;
+        rlimit saved {};
+    };
 
     void expectNone (const ThreadCalls::Counts& counts, const char* what)
     {
@@ -210,6 +236,39 @@ TEST (StarvedMachine, WithoutThreadsThePlugInLoadsRecordsAndPlays)
     rig->time = 0;
     rig->onAudioThread (1, true);
     EXPECT_EQ (rig->buffer.getSample (1, 5), take.getSample (1, 5));
+}
+
+TEST (StarvedMachine, ATakeOverASlotAfterMemoryRanOutGetsTheOldTakesMemory)
+{
+    Rig rig;
+    rig.armRecord();
+    rig.roll (1);
+    auto& p = rig.host.processor();
+
+    {
+        const AddressSpaceLimit limit (16 * CBlockPool::kBlockBytes);
+        rig.roll (40);
+        const auto kept = rig.host.recorder().slotLeft (0).Size();
+        ASSERT_GT (kept, 2 * CSampleSequence::kChunkFrames);
+        ASSERT_LT (kept, 41 * 32 * 512) << "memory never ran out";
+
+        rig.onAudioThread (1, false);
+        rig.armRecord();
+        rig.buffer = makeSignal (4, 512, 8);
+        const auto take = rig.buffer;
+        const auto start = rig.time;
+        expectNone (rig.onAudioThread (40, true), "a new take over the slot");
+        rig.onAudioThread (1, false);
+
+        EXPECT_EQ (rig.host.recorder().slotLeft (0).Size(), 40 * 512);
+        ASSERT_EQ (p.slotHasData[0], rig.host.recorder().slotLeft (0).Size() > 0) << "the lamp must not lie";
+        EXPECT_EQ (rig.host.recorder().slotLeft (0).Capacity(), CSampleSequence::kChunkFrames) << "the rest goes back";
+
+        rig.time = start;
+        rig.buffer = makeSignal (4, 512, 9);   // heard only if the take does not play
+        rig.onAudioThread (1, true);
+        EXPECT_EQ (rig.buffer.getSample (1, 5), take.getSample (1, 5));
+    }
 }
 
 TEST (StarvedMachine, InstancesThatNeverRecordedOwnNoThread)
