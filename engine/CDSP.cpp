@@ -29,8 +29,15 @@ bool CDSP::EndTake (int slot, bool wakeWorker) noexcept
 {
     isRecording = false;
     readCursor = {};
-    slotLeft (slot).ReleaseUnused (wakeWorker);
-    slotRight (slot).ReleaseUnused (wakeWorker);
+
+    // The worker is woken once both channels are handed over: its unmapping of
+    // the first would slow down the listing of the second several times over.
+    slotLeft (slot).ReleaseUnused (false);
+    slotRight (slot).ReleaseUnused (false);
+
+    if (wakeWorker)
+        blocks.Wake();
+
     return slotLeft (slot).Size() > 0;
 }
 
